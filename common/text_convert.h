@@ -1,0 +1,12 @@
+// Conversions between the UTF-16 text of the Windows API and our narrow strings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf8FromWide(std::wstring_view wide);
+// UTF-16 to the system ANSI code page; characters outside it become its default character.
+std::string AnsiFromWide(std::wstring_view wide);
+// UTF-8 to UTF-16; invalid sequences become U+FFFD.
+std::wstring WideFromUtf8(std::string_view utf8);

@@ -1,0 +1,37 @@
+// Text conversions through the system's code-page functions.
+#include "common/text_convert.h"
+
+#include "common/windows_include.h"
+
+#include <climits>
+
+namespace {
+
+std::string NarrowWith(UINT codePage, std::wstring_view wide) {
+  if (wide.empty() || wide.size() > static_cast<size_t>(INT_MAX)) return {};
+  const int wideLength = static_cast<int>(wide.size());
+  const int needed = WideCharToMultiByte(codePage, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string out(static_cast<size_t>(needed), '\0');
+  const int written =
+      WideCharToMultiByte(codePage, 0, wide.data(), wideLength, out.data(), needed, nullptr, nullptr);
+  out.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return out;
+}
+
+}  // namespace
+
+std::string Utf8FromWide(std::wstring_view wide) { return NarrowWith(CP_UTF8, wide); }
+
+std::string AnsiFromWide(std::wstring_view wide) { return NarrowWith(CP_ACP, wide); }
+
+std::wstring WideFromUtf8(std::string_view utf8) {
+  if (utf8.empty() || utf8.size() > static_cast<size_t>(INT_MAX)) return {};
+  const int length = static_cast<int>(utf8.size());
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (needed <= 0) return {};
+  std::wstring out(static_cast<size_t>(needed), L'\0');
+  const int written = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, out.data(), needed);
+  out.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return out;
+}

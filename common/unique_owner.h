@@ -1,0 +1,88 @@
+// Move-only owners for Windows handles: each knows its empty value and how to close it.
+#pragma once
+
+#include "common/windows_include.h"
+
+#include <winspool.h>
+
+#include <utility>
+
+template <typename Traits>
+class UniqueOwner {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueOwner() noexcept : value_(Traits::Empty()) {}
+  explicit UniqueOwner(Type value) noexcept : value_(value) {}
+  UniqueOwner(const UniqueOwner&) = delete;
+  UniqueOwner& operator=(const UniqueOwner&) = delete;
+  UniqueOwner(UniqueOwner&& other) noexcept : value_(other.Release()) {}
+  UniqueOwner& operator=(UniqueOwner&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~UniqueOwner() { Reset(); }
+
+  Type Get() const noexcept { return value_; }
+  bool IsValid() const noexcept { return value_ != Traits::Empty(); }
+  explicit operator bool() const noexcept { return IsValid(); }
+
+  // For out-parameters: closes what is held and hands out the slot.
+  Type* Put() noexcept {
+    Reset();
+    return &value_;
+  }
+
+  Type Release() noexcept { return std::exchange(value_, Traits::Empty()); }
+
+  void Reset(Type value = Traits::Empty()) noexcept {
+    Type old = std::exchange(value_, value);
+    if (old != Traits::Empty()) Traits::Close(old);
+  }
+
+ private:
+  Type value_;
+};
+
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)CloseHandle(h); }
+};
+
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { (void)CloseHandle(h); }
+};
+
+struct PrinterHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)ClosePrinter(h); }
+};
+
+struct MenuTraits {
+  using Type = HMENU;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)DestroyMenu(h); }
+};
+
+struct RegistryKeyTraits {
+  using Type = HKEY;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)RegCloseKey(h); }
+};
+
+struct DeviceContextTraits {
+  using Type = HDC;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)DeleteDC(h); }
+};
+
+using UniqueHandle = UniqueOwner<KernelHandleTraits>;
+using UniqueFile = UniqueOwner<FileHandleTraits>;
+using UniquePrinter = UniqueOwner<PrinterHandleTraits>;
+using UniqueMenu = UniqueOwner<MenuTraits>;
+using UniqueRegKey = UniqueOwner<RegistryKeyTraits>;
+using UniqueDC = UniqueOwner<DeviceContextTraits>;

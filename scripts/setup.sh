@@ -1,0 +1,130 @@
+#!/bin/bash
+# Installs what the build and the tests need on a Debian 12 machine (run as root)
+# and fetches the third-party sources into deps/. Safe to run again: a second run
+# only checks and takes seconds.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+DEPS="$ROOT/deps"
+STAMP_PKGS=/var/lib/kelo-setup.pkgs
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config dpkg-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 wine64 libcups2:i386
+  cups cups-client cups-bsd cups-filters
+  xvfb xdotool x11-utils imagemagick ghostscript
+  fonts-wqy-microhei locales
+  googletest curl python3 procps psmisc
+)
+
+log() { printf '[setup] %s\n' "$*"; }
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup.sh must run as root" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+
+# The deb-src entries reuse the mirror that the machine's own binary entries name,
+# so nothing here depends on one particular host.
+mirror_uri() {
+  local uri=""
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
+  fi
+  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+    uri=$(awk '$1=="deb" && $0 !~ /security/ {for(i=2;i<=NF;i++) if ($i ~ /^[a-z]+:\/\//) {print $i; exit}}' /etc/apt/sources.list)
+  fi
+  printf '%s' "$uri"
+}
+
+SRC_LIST=/etc/apt/sources.list.d/kelo-src.sources
+need_update=0
+if [ ! -f "$SRC_LIST" ]; then
+  uri=$(mirror_uri)
+  if [ -z "$uri" ]; then
+    echo "cannot find the Debian mirror in the apt sources" >&2
+    exit 1
+  fi
+  cat >"$SRC_LIST" <<SRC
+Types: deb-src
+URIs: $uri
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: $uri
+Suites: trixie
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  need_update=1
+fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_update=1
+fi
+
+want="${PACKAGES[*]}"
+if [ ! -f "$STAMP_PKGS" ] || [ "$(cat "$STAMP_PKGS")" != "$want" ] || ! command -v wine >/dev/null || ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  need_update=1
+  pkgs_needed=1
+else
+  pkgs_needed=0
+fi
+
+if [ "$need_update" = 1 ]; then
+  log "apt-get update"
+  apt-get update -qq
+fi
+if [ "$pkgs_needed" = 1 ]; then
+  log "installing packages"
+  apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
+  printf '%s' "$want" >"$STAMP_PKGS"
+fi
+
+# Third-party sources: the trixie releases carry the security fixes we want.
+fetch_source() {
+  local pkg="$1" version="$2" dir="$3"
+  if [ -f "$DEPS/$dir/.kelo-fetched" ]; then
+    return
+  fi
+  mkdir -p "$DEPS/src"
+  log "fetching source $pkg $version"
+  (cd "$DEPS/src" && apt-get source -qq -o APT::Sandbox::User=root --only-source "$pkg=$version" >/dev/null)
+  local unpacked
+  unpacked=$(find "$DEPS/src" -maxdepth 1 -mindepth 1 -type d -name "$pkg-*" | head -n1)
+  rm -rf "$DEPS/${dir:?}"
+  mv "$unpacked" "$DEPS/$dir"
+  touch "$DEPS/$dir/.kelo-fetched"
+  rm -rf "$DEPS/src"
+}
+
+pick_version() {
+  # Newest version of a source package whose upstream part starts with the prefix.
+  local pkg="$1" prefix="$2"
+  apt-cache showsrc "$pkg" 2>/dev/null | awk '/^Version:/ {print $2}' \
+    | grep -E "^(1:)?$prefix" | sort -V | tail -n1
+}
+
+if [ ! -f "$DEPS/cpp-httplib/.kelo-fetched" ]; then
+  v=$(pick_version cpp-httplib 0.18.)
+  [ -n "$v" ] || { echo "no cpp-httplib 0.18 source package found" >&2; exit 1; }
+  fetch_source cpp-httplib "$v" cpp-httplib
+fi
+if [ ! -f "$DEPS/cjson/.kelo-fetched" ]; then
+  v=$(pick_version cjson 1.7.18)
+  [ -n "$v" ] || { echo "no cjson 1.7.18 source package found" >&2; exit 1; }
+  fetch_source cjson "$v" cjson
+fi
+
+httplib_version=$(awk -F'"' '/#define CPPHTTPLIB_VERSION / {print $2}' "$DEPS/cpp-httplib/httplib.h")
+cjson_version=$(awk '/#define CJSON_VERSION_(MAJOR|MINOR|PATCH)/ {printf "%s%s", sep, $3; sep="."}' "$DEPS/cjson/cJSON.h")
+log "cpp-httplib $httplib_version (Debian $(dpkg-parsechangelog -l "$DEPS/cpp-httplib/debian/changelog" -S Version))"
+log "cJSON $cjson_version (Debian $(dpkg-parsechangelog -l "$DEPS/cjson/debian/changelog" -S Version))"
+log "googletest $(dpkg-query -W -f='${Version}' googletest)"
+log "mingw $(i686-w64-mingw32-g++-posix -dumpversion), wine $(wine --version)"
