@@ -14,12 +14,16 @@ QUEUES_FILE="$RUN/queues.txt"
 
 log() { printf '[harness] %s\n' "$*"; }
 
-# Label queues: name, dpi, default page.
-QUEUE_SPECS=(
-  "KELO 203 w288h432"
-  "KeloTest203 203 w288h432"
-  "KeloTest300 300 w144h216"
-)
+# Label queues: name, dpi, default page; KELO_QUEUES (lines of the same form) replaces them.
+if [ -n "${KELO_QUEUES:-}" ]; then
+  mapfile -t QUEUE_SPECS <<<"$KELO_QUEUES"
+else
+  QUEUE_SPECS=(
+    "KELO 203 w288h432"
+    "KeloTest203 203 w288h432"
+    "KeloTest300 300 w144h216"
+  )
+fi
 
 start_cups() {
   local conf=/etc/cups/cups-files.conf
@@ -51,7 +55,8 @@ add_queues() {
     ppd="$RUN/ppd/$name.ppd"
     mkdir -p "$RUN/ppd" "$RUN/jobs/$name"
     sed -e "s/@DPI@/$dpi/g" -e "s/@PAGE@/$page/g" "$HERE/label.ppd.in" >"$ppd"
-    lpadmin -p "$name" -v "kelojob:$RUN/jobs/$name" -P "$ppd" -E -o printer-error-policy=abort-job
+    # "Printer drivers are deprecated" is CUPS's notice about PPD files; they still work.
+    lpadmin -p "$name" -v "kelojob:$RUN/jobs/$name" -P "$ppd" -E -o printer-error-policy=abort-job 2>/dev/null
     cupsenable "$name"
     cupsaccept "$name"
     echo "$name $dpi $page" >>"$QUEUES_FILE"

@@ -1,0 +1,30 @@
+#!/bin/bash
+# Sets up everything and runs all tests: the portable code natively under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows programs and
+# their tests under Wine (unit, adapter and system tests).
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+WERROR=OFF
+[ -n "${CI:-}" ] && WERROR=ON
+
+bash scripts/setup.sh
+
+echo "== native build and tests (ASan + UBSan)"
+cmake --preset linux-asan -DKELO_WERROR=$WERROR >/dev/null
+cmake --build --preset linux-asan
+ctest --preset linux-asan
+
+echo "== Windows build (MinGW-w64 i686)"
+cmake --preset mingw-i686 -DKELO_WERROR=$WERROR >/dev/null
+cmake --build --preset mingw-i686
+
+echo "== tests under Wine"
+export KELO_TEST_RUN="$ROOT/build/test-run"
+trap 'bash "$ROOT/tests/harness/harness.sh" teardown' EXIT
+bash tests/harness/harness.sh prepare
+# shellcheck disable=SC1091
+. "$KELO_TEST_RUN/env.sh"
+ctest --preset mingw-i686
+echo "artifacts (screenshots): $KELO_ARTIFACTS"
