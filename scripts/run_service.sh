@@ -9,7 +9,7 @@ RUN="$ROOT/build/service-run"
 
 bash "$ROOT/scripts/setup.sh"
 cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 --target KeloPrintService
+cmake --build --preset mingw-i686 --target KeloPrintService queue_defaults
 
 export KELO_TEST_RUN="$RUN"
 export KELO_QUEUES="KELO 203 w288h432"

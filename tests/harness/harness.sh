@@ -99,6 +99,22 @@ make_locales() {
   done
 }
 
+# Wine reports print quality 300 for every queue; store each other queue's own
+# resolution as its default DEVMODE.
+seed_print_quality() {
+  local tool="${KELO_QUEUE_DEFAULTS_EXE:-$ROOT/build/mingw-i686/tests/wine/queue_defaults.exe}"
+  local spec name dpi
+  for spec in "${QUEUE_SPECS[@]}"; do
+    read -r name dpi _ <<<"$spec"
+    [ "$dpi" = 300 ] && continue
+    if [ ! -f "$tool" ]; then
+      echo "missing $tool: build the mingw-i686 preset first" >&2
+      return 1
+    fi
+    wine "$tool" "$name" "$dpi" 2>>"$RUN/wine.log" || { echo "could not seed quality $dpi on $name" >&2; return 1; }
+  done
+}
+
 prepare() {
   mkdir -p "$RUN/artifacts"
   rm -rf "$RUN/jobs"
@@ -109,6 +125,7 @@ prepare() {
   display=$(start_xvfb)
   export DISPLAY="$display"
   start_wine
+  seed_print_quality
   cat >"$RUN/env.sh" <<ENV
 export KELO_TEST_RUN="$RUN"
 export WINEPREFIX="$RUN/wineprefix"
