@@ -1,13 +1,19 @@
 // Benchmark load client: keep-alive connections sending GetPrinters back to back, each request timed.
-#include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,11 +26,181 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Loopback only: the servers under test bind nothing else.
-constexpr char kHost[] = "127.0.0.1";
+constexpr uint32_t kLoopback = INADDR_LOOPBACK;
+constexpr char kHostText[] = "127.0.0.1";
 constexpr char kPath[] = "/klapi/GetPrinters";
-// Above the library's 5 s so a connection queued behind busy workers shows as
-// latency, not as an error; a stuck server still ends the run.
-constexpr time_t kReadTimeoutSeconds = 30;
+// Well above a queued connection's wait behind busy workers (seconds), so that
+// wait shows as latency, not as an error; a stuck server still ends the run.
+constexpr int kReadTimeoutSeconds = 30;
+
+// Owns a socket descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Reset(-1); }
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  void Reset(int fd) {
+    if (fd_ >= 0) (void)::close(fd_);  // nothing to do about a failed close of a socket we drop
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// How the client acknowledges the server's segments.
+enum class AckMode {
+  kDelayed,  // the kernel's default, as ordinary clients
+  kQuick,    // at once, so a server's Nagle-held segment is never kept waiting
+};
+
+// One keep-alive HTTP/1.1 connection; opens a new socket when the server has closed
+// the previous one (it does after its keep-alive maximum, with "Connection: close").
+class KeepAliveConnection {
+ public:
+  KeepAliveConnection(int port, AckMode ackMode, std::function<void()> onConnect)
+      : port_(port), ackMode_(ackMode), onConnect_(std::move(onConnect)) {
+    request_ = std::string("POST ") + kPath + " HTTP/1.1\r\nHost: " + kHostText + ":" + std::to_string(port) +
+               "\r\nContent-Length: 0\r\n\r\n";
+  }
+
+  // One request and its whole answer; empty when the answer is good (status 200,
+  // a body starting with '{'), otherwise what was wrong.
+  std::string Exchange() {
+    const bool reused = socket_.Valid();
+    std::string error = TryExchange();
+    // A reused socket the server closed just before our request: once more on a new one.
+    if (reused && error == kClosedBeforeAnswer) error = TryExchange();
+    if (!error.empty()) socket_.Reset(-1);
+    return error;
+  }
+
+ private:
+  static constexpr char kClosedBeforeAnswer[] = "connection closed before any answer";
+
+  std::string TryExchange() {
+    if (!socket_.Valid()) {
+      std::string error = Connect();
+      if (!error.empty()) return error;
+    }
+    if (!SendAll()) return std::string("send: ") + std::strerror(errno);
+    AckNow();
+
+    buffer_.clear();
+    size_t headerEnd;
+    while ((headerEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
+      std::string error = ReceiveMore();
+      if (!error.empty()) return buffer_.empty() && error == kClosed ? kClosedBeforeAnswer : error;
+    }
+    const std::string head = buffer_.substr(0, headerEnd + 2);
+    int status = 0;
+    if (std::sscanf(head.c_str(), "HTTP/1.%*d %d", &status) != 1) return "malformed status line";
+    const std::optional<std::string> length = HeaderValue(head, "content-length");
+    if (!length) return "no Content-Length";
+    const size_t bodyLength = std::strtoul(length->c_str(), nullptr, 10);
+    const size_t bodyStart = headerEnd + 4;
+    while (buffer_.size() < bodyStart + bodyLength) {
+      std::string error = ReceiveMore();
+      if (!error.empty()) return error;
+    }
+    const std::optional<std::string> connection = HeaderValue(head, "connection");
+    if (connection && Lower(*connection) == "close") socket_.Reset(-1);
+
+    if (status != 200) return "status " + std::to_string(status);
+    if (bodyLength == 0 || buffer_[bodyStart] != '{') return "body does not start with '{'";
+    return std::string();
+  }
+
+  std::string Connect() {
+    UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!sock.Valid()) return std::string("socket: ") + std::strerror(errno);
+    const timeval timeout = {kReadTimeoutSeconds, 0};
+    (void)::setsockopt(sock.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));  // best effort
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(kLoopback);
+    if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+      return std::string("connect: ") + std::strerror(errno);
+    }
+    socket_ = std::move(sock);
+    if (onConnect_) onConnect_();
+    return std::string();
+  }
+
+  bool SendAll() {
+    size_t sent = 0;
+    while (sent < request_.size()) {
+      const ssize_t n = ::send(socket_.Get(), request_.data() + sent, request_.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  static constexpr char kClosed[] = "connection closed inside an answer";
+
+  std::string ReceiveMore() {
+    char chunk[4096];
+    ssize_t n;
+    do {
+      n = ::recv(socket_.Get(), chunk, sizeof(chunk), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) return kClosed;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? "no answer within the read timeout"
+                                                              : std::string("recv: ") + std::strerror(errno);
+    buffer_.append(chunk, static_cast<size_t>(n));
+    AckNow();
+    return std::string();
+  }
+
+  // Linux leaves quick-ack mode on its own, so it is asked for again around every read.
+  void AckNow() {
+    if (ackMode_ != AckMode::kQuick) return;
+    const int on = 1;
+    (void)::setsockopt(socket_.Get(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof(on));  // a hint; timing shows it
+  }
+
+  static std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  }
+
+  // The value of a header (name in lower case) in a head whose lines end in CRLF.
+  static std::optional<std::string> HeaderValue(const std::string& head, const std::string& name) {
+    size_t lineStart = head.find("\r\n");
+    while (lineStart != std::string::npos && lineStart + 2 < head.size()) {
+      lineStart += 2;
+      const size_t lineEnd = head.find("\r\n", lineStart);
+      const std::string line = head.substr(lineStart, lineEnd - lineStart);
+      const size_t colon = line.find(':');
+      if (colon != std::string::npos && Lower(line.substr(0, colon)) == name) {
+        const size_t valueStart = line.find_first_not_of(" \t", colon + 1);
+        return valueStart == std::string::npos ? std::string() : line.substr(valueStart);
+      }
+      lineStart = lineEnd;
+    }
+    return std::nullopt;
+  }
+
+  int port_;
+  AckMode ackMode_;
+  std::function<void()> onConnect_;
+  std::string request_;
+  UniqueFd socket_;
+  std::string buffer_;
+};
 
 struct Target {
   std::string name;

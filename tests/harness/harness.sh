@@ -66,7 +66,8 @@ add_queues() {
 start_wine() {
   export WINEPREFIX="$RUN/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
-  wineserver -p 2>>"$RUN/wineserver.log" </dev/null
+  # Fails harmlessly when a server for this prefix already runs.
+  wineserver -p 2>>"$RUN/wineserver.log" </dev/null || true
   if [ ! -f "$WINEPREFIX/.kelo-ready" ]; then
     log "creating the Wine prefix"
     wineboot -i >>"$RUN/wineboot.log" 2>&1 </dev/null
@@ -111,7 +112,12 @@ seed_print_quality() {
       echo "missing $tool: build the mingw-i686 preset first" >&2
       return 1
     fi
-    wine "$tool" "$name" "$dpi" 2>>"$RUN/wine.log" || { echo "could not seed quality $dpi on $name" >&2; return 1; }
+    local ok=0
+    for _ in 1 2 3; do
+      wine "$tool" set "$name" "$dpi" 2>>"$RUN/wine.log" || continue
+      if wine "$tool" check "$name" "$dpi" 2>>"$RUN/wine.log"; then ok=1; break; fi
+    done
+    [ "$ok" = 1 ] || { echo "could not seed quality $dpi on $name" >&2; return 1; }
   done
 }
 

@@ -1,6 +1,9 @@
 // Test tool: stores a queue's per-user default DEVMODE with the given print quality
 // (SetPrinterW level 9), since Wine reports 300 for every queue whatever its PPD says.
-//   queue_defaults.exe QUEUE QUALITY     exit 0 when the spooler then reports it
+//   queue_defaults.exe set QUEUE QUALITY
+//   queue_defaults.exe check QUEUE QUALITY   exit 0 when the spooler reports it
+// Wine's driver reads the stored default when a process first uses the queue, so
+// a check must run in a process of its own.
 #include "common/unique_owner.h"
 #include "common/windows_include.h"
 
@@ -25,42 +28,38 @@ std::vector<BYTE> DefaultDevMode(HANDLE printer, wchar_t* name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: queue_defaults QUEUE QUALITY\n");
+  if (argc != 4 || (std::wcscmp(argv[1], L"set") != 0 && std::wcscmp(argv[1], L"check") != 0)) {
+    std::fprintf(stderr, "usage: queue_defaults set|check QUEUE QUALITY\n");
     return 2;
   }
-  wchar_t* name = argv[1];
-  const short quality = static_cast<short>(_wtoi(argv[2]));
+  const bool set = std::wcscmp(argv[1], L"set") == 0;
+  wchar_t* name = argv[2];
+  const short quality = static_cast<short>(_wtoi(argv[3]));
 
-  // The first process after new CUPS queues appear may still be adding them to
-  // Wine's registry and overwrite what we store: set and read back a few times.
-  short stored = 0;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    if (attempt > 0) Sleep(200);
-    PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    UniquePrinter printer;
-    if (!OpenPrinterW(name, printer.Put(), &access)) {
-      std::fprintf(stderr, "OpenPrinterW failed: %lu\n", GetLastError());
-      continue;
-    }
-    std::vector<BYTE> buffer = DefaultDevMode(printer.Get(), name);
-    if (buffer.empty()) {
-      std::fprintf(stderr, "no default DEVMODE: %lu\n", GetLastError());
-      continue;
-    }
-    auto* devMode = reinterpret_cast<DEVMODEW*>(buffer.data());
-    devMode->dmPrintQuality = quality;
-    devMode->dmYResolution = quality;
-    devMode->dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
-    PRINTER_INFO_9W info = {devMode};
-    if (!SetPrinterW(printer.Get(), 9, reinterpret_cast<BYTE*>(&info), 0)) {
-      std::fprintf(stderr, "SetPrinterW level 9 failed: %lu\n", GetLastError());
-      continue;
-    }
-    std::vector<BYTE> check = DefaultDevMode(printer.Get(), name);
-    stored = check.empty() ? 0 : reinterpret_cast<DEVMODEW*>(check.data())->dmPrintQuality;
-    if (stored == quality) return 0;
+  PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  UniquePrinter printer;
+  if (!OpenPrinterW(name, printer.Put(), &access)) {
+    std::fprintf(stderr, "OpenPrinterW failed: %lu\n", GetLastError());
+    return 1;
   }
-  std::fprintf(stderr, "the spooler reports quality %d, not %d\n", stored, quality);
-  return 1;
+  std::vector<BYTE> buffer = DefaultDevMode(printer.Get(), name);
+  if (buffer.empty()) {
+    std::fprintf(stderr, "no default DEVMODE: %lu\n", GetLastError());
+    return 1;
+  }
+  auto* devMode = reinterpret_cast<DEVMODEW*>(buffer.data());
+  if (!set) {
+    if (devMode->dmPrintQuality == quality) return 0;
+    std::fprintf(stderr, "the spooler reports quality %d, not %d\n", devMode->dmPrintQuality, quality);
+    return 1;
+  }
+  devMode->dmPrintQuality = quality;
+  devMode->dmYResolution = quality;
+  devMode->dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
+  PRINTER_INFO_9W info = {devMode};
+  if (!SetPrinterW(printer.Get(), 9, reinterpret_cast<BYTE*>(&info), 0)) {
+    std::fprintf(stderr, "SetPrinterW level 9 failed: %lu\n", GetLastError());
+    return 1;
+  }
+  return 0;
 }
