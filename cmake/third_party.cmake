@@ -18,8 +18,9 @@ target_include_directories(cjson SYSTEM PUBLIC "${_cjson_dir}")
 set_target_properties(cjson PROPERTIES C_STANDARD 99)
 
 # GoogleTest from the Debian package's sources, built with our compiler.
+set(KELO_GTEST_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
 if(NOT TARGET gtest)
-  set(_gtest_dir "/usr/src/googletest")
+  set(_gtest_dir "${KELO_GTEST_DIR}")
   if(NOT EXISTS "${_gtest_dir}/CMakeLists.txt")
     message(FATAL_ERROR "GoogleTest sources missing in ${_gtest_dir}: run scripts/setup.sh first")
   endif()

@@ -122,6 +122,8 @@ seed_print_quality() {
 }
 
 prepare() {
+  # A run that was not torn down leaves its processes: end them first.
+  [ -f "$RUN/env.sh" ] && teardown
   mkdir -p "$RUN/artifacts"
   rm -rf "$RUN/jobs"
   start_cups

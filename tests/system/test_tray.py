@@ -191,6 +191,26 @@ class Tray(unittest.TestCase):
         service, icon = self.check_language('it_IT.UTF-8', 'english', 'german')
         self.exit_through_menu(service, icon)
 
+    def test_icon_comes_back_when_the_taskbar_is_recreated(self):
+        service, icon = self.start('C.UTF-8')
+        shell = os.environ['KELO_TRAY_SHELL_EXE']
+
+        def run_shell(command):
+            tool = ks.WineProgram(shell, [command])
+            try:
+                return tool.wait(15)
+            finally:
+                tool.stop()
+
+        self.assertEqual(run_shell('forget'), 0)
+        gone = ks.wait_until(lambda: find_icon(screenshot(os.path.join(self.shot_dir, 'probe.png'))) is None, 10)
+        self.assertTrue(gone, 'the shell did not drop the icon')
+        self.assertEqual(run_shell('restarted'), 0)
+        back = ks.wait_until(lambda: find_icon(screenshot(os.path.join(self.shot_dir, 'probe.png'))), 10, 0.2)
+        self.assertEqual(back, icon, 'the icon was not added again')
+        self.assertTrue(service.running())
+        self.exit_through_menu(service, icon)
+
     def test_exit_while_a_request_is_in_flight(self):
         service, icon = self.start('C.UTF-8')
         conn = http.client.HTTPConnection(ks.HOST, ks.PORT, timeout=30)
