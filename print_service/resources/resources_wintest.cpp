@@ -1,0 +1,80 @@
+// The tray program's file carries its icon (first icon, three 32-bit sizes) and manifest.
+#include "common/windows_include.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+
+namespace {
+
+#pragma pack(push, 2)
+struct GroupIconEntry {
+  BYTE width, height, colorCount, reserved;
+  WORD planes, bitCount;
+  DWORD bytesInRes;
+  WORD id;
+};
+struct GroupIconDir {
+  WORD reserved, type, count;
+  GroupIconEntry entries[1];
+};
+#pragma pack(pop)
+
+
+class ProgramResources : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* path = std::getenv("KELO_PRINT_SERVICE_EXE");
+    ASSERT_NE(path, nullptr) << "KELO_PRINT_SERVICE_EXE names the program file";
+    module_ = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module_, nullptr) << GetLastError();
+  }
+  void TearDown() override {
+    if (module_ != nullptr) (void)FreeLibrary(module_);
+  }
+
+  std::string Resource(LPCWSTR type, LPCWSTR name) {
+    HRSRC info = FindResourceW(module_, name, type);
+    if (info == nullptr) return {};
+    HGLOBAL data = LoadResource(module_, info);  // not freed: part of the mapped file
+    const void* bytes = LockResource(data);
+    return bytes ? std::string(static_cast<const char*>(bytes), SizeofResource(module_, info)) : std::string();
+  }
+
+  HMODULE module_ = nullptr;
+};
+
+BOOL CALLBACK FirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
+  *reinterpret_cast<ULONG_PTR*>(param) = IS_INTRESOURCE(name) ? reinterpret_cast<ULONG_PTR>(name) : 0;
+  return FALSE;  // the first one is enough
+}
+
+TEST_F(ProgramResources, IconResource107IsTheFirstIconWithThreeSizesAt32Bits) {
+  ULONG_PTR first = 0;
+  (void)EnumResourceNamesW(module_, RT_GROUP_ICON, FirstName, reinterpret_cast<LONG_PTR>(&first));
+  EXPECT_EQ(first, 107u);
+
+  const std::string group = Resource(RT_GROUP_ICON, MAKEINTRESOURCEW(107));
+  ASSERT_GE(group.size(), 6u);
+  const auto* dir = reinterpret_cast<const GroupIconDir*>(group.data());
+  ASSERT_EQ(dir->count, 3);
+  std::set<int> sizes;
+  for (int i = 0; i < dir->count; ++i) {
+    const GroupIconEntry& entry = dir->entries[i];
+    EXPECT_EQ(entry.bitCount, 32);
+    EXPECT_EQ(entry.width, entry.height);
+    sizes.insert(entry.width);
+  }
+  EXPECT_EQ(sizes, (std::set<int>{16, 32, 48}));
+}
+
+TEST_F(ProgramResources, ManifestAsksForNoElevationAndDeclaresDpiAwareness) {
+  const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
+  ASSERT_FALSE(manifest.empty());
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos) << manifest;
+}
+
+}  // namespace
