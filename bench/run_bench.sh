@@ -12,8 +12,11 @@ client="$client_dir/load_client"
 real_port=6780  # fixed in the program
 fixed_port="${KELO_BENCH_FIXED_PORT:-6781}"
 warmup="${KELO_BENCH_WARMUP:-2}"
-duration="${KELO_BENCH_DURATION:-5}"
+duration="${KELO_BENCH_DURATION:-4}"
 connections="${KELO_BENCH_CONNECTIONS:-1,8,32}"
+# delayed: the client ACKs as ordinary clients do; quick: at once, which shows the
+# servers' own cost without the wait on a delayed ACK (see README).
+ack_modes="${KELO_BENCH_ACK_MODES:-delayed quick}"
 
 if [[ "${1:-}" != --measure ]]; then
   cd "$repo"
@@ -28,7 +31,7 @@ if [[ "${1:-}" != --measure ]]; then
   flock "$lock" cmake --build "$client_dir"
   # The measured part holds the lock for its whole run; -o keeps the lock's
   # descriptor out of the Wine processes, so a straggler cannot hold it.
-  KELO_BENCH_STARTED="$(date +%s)" exec flock -o "$lock" "$0" --measure
+  KELO_BENCH_STARTED="$(date +%s)" exec flock -o "$lock" bash "$repo/bench/run_bench.sh" --measure
 fi
 
 env_sh="$repo/build/test-run/env.sh"
@@ -95,12 +98,13 @@ wait_ready "$real_port" "$real_pid" real
 wait_ready "$fixed_port" "$fixed_pid" fixed
 
 cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+compiler_of() { sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$1"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -1; }
 mingw_type="$(cache_value "$mingw_dir" CMAKE_BUILD_TYPE)"
 mingw_flags="$(cache_value "$mingw_dir" "CMAKE_CXX_FLAGS_${mingw_type^^}")"
 client_flags="$(cache_value "$client_dir" CMAKE_CXX_FLAGS_RELEASE)"
 echo "== build"
-echo "servers:   $("$(cache_value "$mingw_dir" CMAKE_CXX_COMPILER)" --version | head -1), $mingw_type ($mingw_flags), static"
-echo "client:    $("$(cache_value "$client_dir" CMAKE_CXX_COMPILER)" --version | head -1), Release ($client_flags), native"
+echo "servers:   $("$(compiler_of "$mingw_dir")" --version | head -1), $mingw_type ($mingw_flags), static"
+echo "client:    $("$(compiler_of "$client_dir")" --version | head -1), Release ($client_flags), native"
 echo "cpp-httplib $(sed -n 's/^#define CPPHTTPLIB_VERSION "\(.*\)"/\1/p' "$repo/deps/cpp-httplib/httplib.h"), $(wine --version)"
 echo "== machine"
 echo "$(nproc) cores available, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), kernel $(uname -r)"
@@ -118,8 +122,10 @@ else
 fi
 
 echo "== GetPrinters: real = KeloPrintService.exe (spooler), fixed = fixed_json_server.exe (same server build, fixed text)"
-"$client" --warmup "$warmup" --duration "$duration" --connections "$connections" \
-  "real=$real_port" "fixed=$fixed_port"
+for mode in $ack_modes; do
+  "$client" --warmup "$warmup" --duration "$duration" --connections "$connections" --ack "$mode" \
+    "real=$real_port" "fixed=$fixed_port"
+done
 
 for name in real fixed; do
   pid_var="${name}_pid"
