@@ -39,6 +39,9 @@ int RunHttpServerWith(HttpServerSetup setup) {
   }
 
   RegisterRoutes(svr, std::move(setup.handlers));
+  // The library writes headers and body separately; with Nagle's algorithm every
+  // kept-alive answer's body would wait for the client's delayed acknowledgement.
+  svr.set_tcp_nodelay(true);
   if (setup.socketOptions) svr.set_socket_options(std::move(setup.socketOptions));
 
   int port = setup.port;
