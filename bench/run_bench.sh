@@ -24,7 +24,7 @@ if [[ "${1:-}" != --measure ]]; then
   if ! grep -q fixed_json_server "$mingw_dir/build.ninja" 2>/dev/null; then
     flock "$lock" cmake --preset mingw-i686 >/dev/null
   fi
-  flock "$lock" cmake --build "$mingw_dir" --target KeloPrintService fixed_json_server
+  flock "$lock" cmake --build "$mingw_dir" --target KeloPrintService fixed_json_server queue_defaults
   if [[ ! -f "$client_dir/build.ninja" ]]; then
     flock "$lock" cmake -S bench -B "$client_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
@@ -34,10 +34,15 @@ if [[ "${1:-}" != --measure ]]; then
   KELO_BENCH_STARTED="$(date +%s)" exec flock -o "$lock" bash "$repo/bench/run_bench.sh" --measure
 fi
 
+# Uses the prepared test environment when there is one, otherwise prepares its own
+# (Wine prefix, Xvfb, CUPS queues) and tears it down at the end.
 env_sh="$repo/build/test-run/env.sh"
+own_harness=0
 if [[ ! -f "$env_sh" ]]; then
-  echo "missing $env_sh: the Wine/Xvfb/CUPS test environment is not prepared" >&2
-  exit 1
+  export KELO_TEST_RUN="$repo/build/bench-run"
+  bash "$repo/tests/harness/harness.sh" prepare >/dev/null
+  own_harness=1
+  env_sh="$KELO_TEST_RUN/env.sh"
 fi
 . "$env_sh"
 
@@ -55,6 +60,10 @@ stop_servers() {
   done
   pids=()
   rm -rf "$work"
+  if [[ "$own_harness" == 1 ]]; then
+    bash "$repo/tests/harness/harness.sh" teardown >/dev/null
+    own_harness=0
+  fi
 }
 trap stop_servers EXIT
 trap 'exit 130' INT TERM

@@ -175,21 +175,13 @@ class Tray(unittest.TestCase):
         self.assertIsNone(find_icon(shot), 'the icon is still shown after Exit')
         self.assertFalse(ks.port_open())
 
-    def test_english(self):
-        service, icon = self.check_language('C.UTF-8', 'english', 'german')
-        self.exit_through_menu(service, icon)
-
-    def test_chinese(self):
-        service, icon = self.check_language('zh_CN.UTF-8', 'chinese', 'english')
-        self.exit_through_menu(service, icon)
-
-    def test_german(self):
-        service, icon = self.check_language('de_DE.UTF-8', 'german', 'english')
-        self.exit_through_menu(service, icon)
-
-    def test_italian_gets_the_english_row(self):
-        service, icon = self.check_language('it_IT.UTF-8', 'english', 'german')
-        self.exit_through_menu(service, icon)
+    def test_menu_follows_the_user_interface_language_and_exit_ends_the_program(self):
+        # (LANG, expected row, another row the menu must not match); Italian is outside the table.
+        for lang, row, other in (('C.UTF-8', 'english', 'german'), ('zh_CN.UTF-8', 'chinese', 'english'),
+                                 ('de_DE.UTF-8', 'german', 'english'), ('it_IT.UTF-8', 'english', 'german')):
+            with self.subTest(lang=lang):
+                service, icon = self.check_language(lang, row, other)
+                self.exit_through_menu(service, icon)
 
     def test_icon_comes_back_when_the_taskbar_is_recreated(self):
         service, icon = self.start('C.UTF-8')
