@@ -3,15 +3,24 @@
 
 #include <string_view>
 
+// Text is UTF-8 in both kinds of line; the writer converts at the edge.
 struct DiagnosticLog {
   virtual ~DiagnosticLog() = default;
-  // One narrow line (system code page bytes); the newline is added.
-  virtual void Line(std::string_view text) = 0;
+  // A line of the narrow stream; the newline is added.
+  virtual void Line(std::string_view utf8) = 0;
+  // A line of the wide stream; the newline is added.
+  virtual void WideLine(std::string_view utf8) = 0;
+  // Text printed to standard output as it stands, line end included or not.
+  virtual void Print(std::string_view utf8) = 0;
 };
 
-// Writes each line to stdout in one call and flushes it, so lines of concurrent
-// requests never interleave inside a line. Seen only when stdout is redirected.
+// Writes each line to stdout in one call and flushes it, so that lines of
+// concurrent requests never interleave inside a line. Both kinds leave in the
+// system code page (GBK on a Chinese system), which is what a console or a
+// redirected file of a Windows program shows; seen only when stdout is redirected.
 class StdoutLog final : public DiagnosticLog {
  public:
-  void Line(std::string_view text) override;
+  void Line(std::string_view utf8) override;
+  void WideLine(std::string_view utf8) override;
+  void Print(std::string_view utf8) override;
 };

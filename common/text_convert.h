@@ -10,3 +10,12 @@ std::string Utf8FromWide(std::wstring_view wide);
 std::string AnsiFromWide(std::wstring_view wide);
 // UTF-8 to UTF-16; invalid sequences become U+FFFD.
 std::wstring WideFromUtf8(std::string_view utf8);
+// System ANSI code page to UTF-16.
+std::wstring WideFromAnsi(std::string_view ansi);
+// A name received from a web page: UTF-8 when it is valid UTF-8, otherwise the
+// system code page (older pages send the listing's former ANSI names back).
+std::wstring WideFromReceivedName(std::string_view name);
+
+// Portable: true when text is well-formed UTF-8 (no overlongs, surrogates or
+// code points above U+10FFFF).
+bool IsValidUtf8(std::string_view text);

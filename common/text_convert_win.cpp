@@ -25,13 +25,25 @@ std::string Utf8FromWide(std::wstring_view wide) { return NarrowWith(CP_UTF8, wi
 
 std::string AnsiFromWide(std::wstring_view wide) { return NarrowWith(CP_ACP, wide); }
 
-std::wstring WideFromUtf8(std::string_view utf8) {
-  if (utf8.empty() || utf8.size() > static_cast<size_t>(INT_MAX)) return {};
-  const int length = static_cast<int>(utf8.size());
-  const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+namespace {
+
+std::wstring WidenWith(UINT codePage, std::string_view text) {
+  if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return {};
+  const int length = static_cast<int>(text.size());
+  const int needed = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
   if (needed <= 0) return {};
   std::wstring out(static_cast<size_t>(needed), L'\0');
-  const int written = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, out.data(), needed);
+  const int written = MultiByteToWideChar(codePage, 0, text.data(), length, out.data(), needed);
   out.resize(written > 0 ? static_cast<size_t>(written) : 0);
   return out;
+}
+
+}  // namespace
+
+std::wstring WideFromUtf8(std::string_view utf8) { return WidenWith(CP_UTF8, utf8); }
+
+std::wstring WideFromAnsi(std::string_view ansi) { return WidenWith(CP_ACP, ansi); }
+
+std::wstring WideFromReceivedName(std::string_view name) {
+  return IsValidUtf8(name) ? WideFromUtf8(name) : WideFromAnsi(name);
 }

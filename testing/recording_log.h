@@ -13,6 +13,16 @@ class RecordingLog final : public DiagnosticLog {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.emplace_back(text);
   }
+  // Wide lines are kept in the same list, marked with a leading "W:".
+  void WideLine(std::string_view text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back("W:" + std::string(text));
+  }
+  // Printed text is kept marked with a leading "P:".
+  void Print(std::string_view text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back("P:" + std::string(text));
+  }
   std::vector<std::string> lines() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;

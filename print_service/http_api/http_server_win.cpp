@@ -4,10 +4,33 @@
 #include "common/diagnostic_log.h"
 #include "common/windows_include.h"
 #include "print_service/http_api/unavailable_routes.h"
+#include "print_service/imaging/housekeeping.h"
+#include "print_service/imaging/image_store_win.h"
+#include "print_service/imaging/print_image.h"
+#include "print_service/imaging/print_job.h"
 #include "print_service/printers/get_printers.h"
 #include "print_service/printers/printer_enumerator.h"
 
 #include <memory>
+
+namespace {
+
+class SystemRequestClock final : public RequestClock {
+ public:
+  uint32_t ThreadId() override { return GetCurrentThreadId(); }
+  uint32_t TickCount() override { return GetTickCount(); }
+};
+
+// The real adapters behind the print route, alive as long as its handler.
+struct PrintRoute {
+  explicit PrintRoute(DiagnosticLog& log) : store(log), printer(log), ports{store, printer, clock, log} {}
+  DiskImageStore store;
+  SpoolerImagePrinter printer;
+  SystemRequestClock clock;
+  PrintImagePorts ports;
+};
+
+}  // namespace
 
 int RunHttpServer() {
   // Owned by the handlers, which may outlive this function on worker threads at exit.
@@ -19,7 +42,12 @@ int RunHttpServer() {
   setup.handlers.getPrinters = [spooler, log](const httplib::Request& req, httplib::Response& res) {
     HandleGetPrinters(*spooler, *log, req, res);
   };
-  setup.handlers.printImage = HandleUnavailableUpload;
+  auto print = std::make_shared<PrintRoute>(*log);
+  setup.handlers.printImage = [print, log](const httplib::Request& req, httplib::Response& res,
+                                           const httplib::ContentReader& reader) {
+    HandlePrintImage(print->ports, req, res, reader);
+  };
+  setup.housekeeping = CleanupTempImages;
   // The library's SO_REUSEADDR would let a second copy bind the same port on
   // Windows and take over connections; exclusive use makes its bind fail.
   setup.socketOptions = [](socket_t sock) {

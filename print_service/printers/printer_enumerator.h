@@ -8,7 +8,7 @@
 
 struct QueueRecord {
   std::string name;        // UTF-8
-  std::string serverName;  // system code page, for the diagnostic line; empty for this machine
+  std::string serverName;  // UTF-8, for the diagnostic line; empty for this machine
   uint32_t attributes = 0;
 };
 

@@ -23,7 +23,7 @@ std::optional<std::vector<QueueRecord>> SpoolerPrinterEnumerator::EnumerateLocal
       for (DWORD i = 0; i < returned; ++i) {
         QueueRecord record;
         if (infos[i].pPrinterName != nullptr) record.name = Utf8FromWide(infos[i].pPrinterName);
-        if (infos[i].pServerName != nullptr) record.serverName = AnsiFromWide(infos[i].pServerName);
+        if (infos[i].pServerName != nullptr) record.serverName = Utf8FromWide(infos[i].pServerName);
         record.attributes = infos[i].Attributes;
         records.push_back(std::move(record));
       }

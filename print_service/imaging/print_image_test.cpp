@@ -1,0 +1,133 @@
+// The print endpoint over a real server with fake store and printer.
+#include "print_service/imaging/print_image.h"
+
+#include "print_service/http_api/unavailable_routes.h"
+#include "testing/fake_print_ports.h"
+#include "testing/recording_log.h"
+#include "testing/test_server.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PrintImageRoute : public ::testing::Test {
+ protected:
+  PrintImageRoute() : ports_{store_, printer_, clock_, log_, 4096}, server_(Handlers()) {}
+
+  ApiHandlers Handlers() {
+    ApiHandlers handlers;
+    handlers.getPrinters = HandleUnavailable;
+    handlers.getPrinterResolution = HandleUnavailable;
+    handlers.printImage = [this](const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader& reader) { HandlePrintImage(ports_, req, res, reader); };
+    return handlers;
+  }
+
+  httplib::Result Post(const std::string& target, const std::string& body, const char* type = "text/plain") {
+    auto client = server_.Client();
+    return client.Post(std::string(kPathPrintImage) + target, body, type);
+  }
+
+  void ExpectAnswer(const httplib::Result& res, PrintOutcome outcome) {
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, BuildPrintAnswer(outcome));
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "*");
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
+  }
+
+  FakeImageStore store_;
+  FakeImagePrinter printer_;
+  FakeRequestClock clock_;
+  RecordingLog log_;
+  PrintImagePorts ports_;
+  TestServer server_;
+};
+
+TEST(PrintAnswer, OutcomesMapToTheirTexts) {
+  EXPECT_EQ(BuildPrintAnswer(PrintOutcome::kPrinted), "{\n\t\"statusCode\":\t\"10001\",\n\t\"resultInfo\":\t\"hahah\"\n}");
+  const std::pair<PrintOutcome, const char*> failures[] = {
+      {PrintOutcome::kEmptyBody, "Image data is required"},
+      {PrintOutcome::kMultipart, "Multipart upload is not supported"},
+      {PrintOutcome::kInvalidDataUrl, "Invalid data URL"},
+      {PrintOutcome::kBodyTooLarge, "Image data is too large"},
+      {PrintOutcome::kSaveFailed, "Failed to save image"},
+      {PrintOutcome::kOpenPrinterFailed, "Failed to open printer"},
+      {PrintOutcome::kPrinterSettingsFailed, "Failed to read printer settings"},
+      {PrintOutcome::kCreateDcFailed, "Failed to create printer DC"},
+      {PrintOutcome::kLoadImageFailed, "Failed to load image"},
+      {PrintOutcome::kImageTooLargeForPage, "Image is too large for the page"},
+      {PrintOutcome::kStartDocFailed, "Failed to start print job"},
+      {PrintOutcome::kStartPageFailed, "Failed to start page"},
+  };
+  for (const auto& [outcome, text] : failures) {
+    EXPECT_EQ(BuildPrintAnswer(outcome),
+              std::string("{\n\t\"statusCode\":\t\"10002\",\n\t\"resultInfo\":\t\"") + text + "\"\n}");
+  }
+}
+
+TEST_F(PrintImageRoute, StoresTheDecodedBytesAndPrintsOnTheLastParameter) {
+  ExpectAnswer(Post("?printName=P&zz=1", "data:image/png;base64,QUJD"), PrintOutcome::kPrinted);
+  ASSERT_EQ(store_.saved.size(), 1u);
+  EXPECT_EQ(store_.saved[0].fileName, "tempKL_508_977.JPG");
+  EXPECT_EQ(store_.saved[0].bytes, "ABC");
+  EXPECT_EQ(printer_.calls, (std::vector<std::string>{"1 <- tempKL_508_977.JPG"}));
+  const auto lines = log_.lines();
+  EXPECT_EQ(lines[0], "printName = P");
+  EXPECT_EQ(lines[1], "zz = 1");
+  EXPECT_EQ(lines[2], "printName = P\nzz = 1\n");
+  EXPECT_EQ(lines[3], "生成唯一文件名: tempKL_508_977.JPG");
+  EXPECT_EQ(lines.back(), "start print with file: tempKL_508_977.JPG");
+}
+
+TEST_F(PrintImageRoute, ParametersAreTakenInNameOrder) {
+  ExpectAnswer(Post("?a=1&printName=P", "x,QUJD"), PrintOutcome::kPrinted);
+  ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kPrinted);
+  EXPECT_EQ(printer_.calls, (std::vector<std::string>{"P <- tempKL_508_977.JPG", " <- tempKL_508_977.JPG"}));
+}
+
+TEST_F(PrintImageRoute, BadBodiesAreAnsweredAndNothingIsStoredOrPrinted) {
+  ExpectAnswer(Post("?printName=P", ""), PrintOutcome::kEmptyBody);
+  ExpectAnswer(Post("?printName=P", "QUJDQUJD"), PrintOutcome::kInvalidDataUrl);
+  ExpectAnswer(Post("?printName=P", std::string(4097, 'A')), PrintOutcome::kBodyTooLarge);
+  httplib::MultipartFormDataItems items = {{"file", "data:image/png;base64,QUJD", "a.png", "image/png"}};
+  auto client = server_.Client();
+  ExpectAnswer(client.Post(kPathPrintImage, items), PrintOutcome::kMultipart);
+  EXPECT_TRUE(store_.saved.empty());
+  EXPECT_TRUE(printer_.calls.empty());
+  // The server goes on serving.
+  ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kPrinted);
+}
+
+TEST_F(PrintImageRoute, AnOversizeBodyLeavesTheKeptAliveConnectionUsable) {
+  auto client = server_.Client();
+  client.set_keep_alive(true);
+  for (int i = 0; i < 3; ++i) {
+    ExpectAnswer(client.Post(kPathPrintImage, std::string(20000, 'A') + ",QUJD", "text/plain"),
+                 PrintOutcome::kBodyTooLarge);
+    ExpectAnswer(client.Post(kPathPrintImage, "x,QUJD", "text/plain"), PrintOutcome::kPrinted);
+  }
+  EXPECT_EQ(printer_.calls.size(), 3u);
+}
+
+TEST_F(PrintImageRoute, ABodyAtTheLimitIsAccepted) {
+  ExpectAnswer(Post("", "," + std::string(4095, 'A')), PrintOutcome::kPrinted);
+  ASSERT_EQ(store_.saved.size(), 1u);
+  EXPECT_EQ(store_.saved[0].bytes.size(), 4095u / 4 * 3 + 2);
+}
+
+TEST_F(PrintImageRoute, FailuresOfStoreAndPrinterReachTheAnswer) {
+  store_.succeed = false;
+  ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kSaveFailed);
+  EXPECT_TRUE(printer_.calls.empty());
+  EXPECT_EQ(log_.lines().back(), "文件保存失败，取消打印");
+  store_.succeed = true;
+  printer_.outcome = PrintOutcome::kOpenPrinterFailed;
+  ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kOpenPrinterFailed);
+  // A data URL with nothing after its comma stores an empty file; the printer decides.
+  printer_.outcome = PrintOutcome::kLoadImageFailed;
+  ExpectAnswer(Post("", "data:image/png;base64,"), PrintOutcome::kLoadImageFailed);
+  EXPECT_EQ(store_.saved.back().bytes, "");
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// Printing a stored image unscaled on a landscape page sized to the image.
+#include "print_service/imaging/print_job.h"
+
+#include "common/scope_guard.h"
+#include "common/text_convert.h"
+#include "common/unique_owner.h"
+#include "print_service/imaging/image_paths.h"
+#include "print_service/imaging/label_image_win.h"
+#include "print_service/imaging/paper_size.h"
+
+#include <winspool.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct GlobalTraits {
+  using Type = HGLOBAL;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)GlobalFree(h); }
+};
+using UniqueGlobal = UniqueOwner<GlobalTraits>;
+
+std::string Decimal(long long value) { return std::to_string(value); }
+
+// Loads the image from the program directory, then from the temporary directory.
+bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, DiagnosticLog& log) {
+  const std::wstring name = WideImageName(imageFileName);
+  HRESULT result = E_FAIL;
+  if (auto dir = ProgramDirectory()) {
+    if (auto path = JoinImagePath(*dir, name)) {
+      log.WideLine("尝试加载图片: " + Utf8FromWide(*path));
+      result = image.Load(*path);
+      if (SUCCEEDED(result)) {
+        log.WideLine("成功加载程序目录下的图片: " + Utf8FromWide(*path));
+        return true;
+      }
+    }
+  }
+  log.WideLine("程序目录加载失败，错误代码: " + Decimal(static_cast<long>(result)) + "，尝试临时目录...");
+  result = E_FAIL;
+  if (auto dir = TempDirectory()) {
+    if (auto path = JoinImagePath(*dir, name)) {
+      log.WideLine("尝试加载临时目录图片: " + Utf8FromWide(*path));
+      result = image.Load(*path);
+      if (SUCCEEDED(result)) {
+        log.WideLine("成功加载临时目录下的图片: " + Utf8FromWide(*path));
+        return true;
+      }
+    }
+  }
+  log.WideLine("临时目录也加载失败，错误代码: " + Decimal(static_cast<long>(result)));
+  return false;
+}
+
+}  // namespace
+
+PrintOutcome printImageFile(std::string printName, std::string imageFileName, DiagnosticLog& log) {
+  if (printName.empty()) printName = "KELO";
+  std::wstring wideName = WideFromReceivedName(printName);
+
+  UniquePrinter printer;
+  if (!OpenPrinterW(wideName.data(), printer.Put(), nullptr)) {
+    log.Line("无法打开打印机: " + Decimal(GetLastError()));
+    return PrintOutcome::kOpenPrinterFailed;
+  }
+
+  // The driver's current defaults, in a movable block as the DC functions expect.
+  const LONG devModeSize = DocumentPropertiesW(nullptr, printer.Get(), wideName.data(), nullptr, nullptr, 0);
+  if (devModeSize <= 0) return PrintOutcome::kPrinterSettingsFailed;
+  UniqueGlobal devModeBlock(GlobalAlloc(GHND, static_cast<SIZE_T>(devModeSize)));
+  if (!devModeBlock) return PrintOutcome::kPrinterSettingsFailed;
+  auto* devMode = static_cast<DEVMODEW*>(GlobalLock(devModeBlock.Get()));
+  if (devMode == nullptr) return PrintOutcome::kPrinterSettingsFailed;
+  ScopeGuard unlock([&] { (void)GlobalUnlock(devModeBlock.Get()); });
+  if (DocumentPropertiesW(nullptr, printer.Get(), wideName.data(), devMode, nullptr, DM_OUT_BUFFER) < 0) {
+    return PrintOutcome::kPrinterSettingsFailed;
+  }
+
+  UniqueDC dc(CreateDCW(nullptr, wideName.c_str(), nullptr, devMode));
+  if (!dc) {
+    log.Line("Could not create printer DC: " + Decimal(GetLastError()));
+    return PrintOutcome::kCreateDcFailed;
+  }
+  log.Line("打印机分辨率: " + Decimal(GetDeviceCaps(dc.Get(), LOGPIXELSX)) + "x" +
+           Decimal(GetDeviceCaps(dc.Get(), LOGPIXELSY)) + " DPI");
+  log.Line("打印机物理分辨率: " + Decimal(GetDeviceCaps(dc.Get(), PHYSICALWIDTH)) + "x" +
+           Decimal(GetDeviceCaps(dc.Get(), PHYSICALHEIGHT)) + " pixels");
+
+  // An image that cannot be loaded is not replaced by a placeholder: it would
+  // waste a label and hide the fault. The file stays for the housekeeping.
+  LabelImage image;
+  if (!LoadStoredImage(imageFileName, image, log)) return PrintOutcome::kLoadImageFailed;
+  const int w = image.width();
+  const int h = image.height();
+
+  const PaperSize paper = PaperSizeFor(devMode->dmPrintQuality, w, h);
+  if (!FitsDevMode(paper)) return PrintOutcome::kImageTooLargeForPage;
+  devMode->dmFields |= DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH;
+  devMode->dmOrientation = DMORIENT_LANDSCAPE;
+  devMode->dmPaperSize = 0;
+  devMode->dmPaperLength = static_cast<short>(paper.length);
+  devMode->dmPaperWidth = static_cast<short>(paper.width);
+  log.Print(Decimal(paper.length) + "  " + Decimal(paper.width));
+  (void)ResetDCW(dc.Get(), devMode);  // a driver that keeps its page still prints the image
+  const short quality = devMode->dmPrintQuality;
+  unlock.Dismiss();
+  (void)GlobalUnlock(devModeBlock.Get());
+
+  DOCINFOW docInfo = {};
+  docInfo.cbSize = sizeof(docInfo);
+  docInfo.lpszDocName = L"kelo label";
+  log.Line("打印质量设置1: " + Decimal(quality));
+  const int jobId = StartDocW(dc.Get(), &docInfo);
+  if (jobId <= 0) {
+    log.Line("StartDoc 错误，错误代码：" + Decimal(GetLastError()) + " | work id:" + Decimal(jobId));
+    return PrintOutcome::kStartDocFailed;
+  }
+  ScopeGuard abortDocument([&] { (void)AbortDoc(dc.Get()); });
+  log.Line("作业编号：" + Decimal(jobId));
+
+  if (StartPage(dc.Get()) <= 0) {
+    log.Print("StartPage 错误\n");
+    return PrintOutcome::kStartPageFailed;
+  }
+  (void)image.Draw(dc.Get());  // as with EndPage, a failed draw shows only on paper
+  log.Print("1--位图大小：" + Decimal(w) + " x " + Decimal(h) + "\n");
+  (void)EndPage(dc.Get());
+  (void)EndDoc(dc.Get());
+  abortDocument.Dismiss();
+  log.Print("打印顺利完成了. o(∩_∩)o \n");
+  log.Line("打印质量设置2: " + Decimal(quality));
+
+  if (auto dir = ProgramDirectory()) {
+    if (auto deleteFilePath = JoinImagePath(*dir, WideImageName(imageFileName))) {
+      log.WideLine("已释放图片资源，保留文件用于调试: " + Utf8FromWide(*deleteFilePath));
+    }
+  }
+  return PrintOutcome::kPrinted;
+}

@@ -1,0 +1,21 @@
+// The one table from print outcomes to the answer's texts.
+#include "print_service/imaging/print_outcome.h"
+
+PrintAnswer AnswerFor(PrintOutcome outcome) {
+  switch (outcome) {
+    case PrintOutcome::kPrinted: return {"10001", "hahah"};
+    case PrintOutcome::kEmptyBody: return {"10002", "Image data is required"};
+    case PrintOutcome::kMultipart: return {"10002", "Multipart upload is not supported"};
+    case PrintOutcome::kInvalidDataUrl: return {"10002", "Invalid data URL"};
+    case PrintOutcome::kBodyTooLarge: return {"10002", "Image data is too large"};
+    case PrintOutcome::kSaveFailed: return {"10002", "Failed to save image"};
+    case PrintOutcome::kOpenPrinterFailed: return {"10002", "Failed to open printer"};
+    case PrintOutcome::kPrinterSettingsFailed: return {"10002", "Failed to read printer settings"};
+    case PrintOutcome::kCreateDcFailed: return {"10002", "Failed to create printer DC"};
+    case PrintOutcome::kLoadImageFailed: return {"10002", "Failed to load image"};
+    case PrintOutcome::kImageTooLargeForPage: return {"10002", "Image is too large for the page"};
+    case PrintOutcome::kStartDocFailed: return {"10002", "Failed to start print job"};
+    case PrintOutcome::kStartPageFailed: return {"10002", "Failed to start page"};
+  }
+  return {"10002", "Failed to print"};
+}
