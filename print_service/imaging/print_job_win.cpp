@@ -24,6 +24,19 @@ using UniqueGlobal = UniqueOwner<GlobalTraits>;
 
 std::string Decimal(long long value) { return std::to_string(value); }
 
+// DocumentPropertiesW without a window or input. Wine's PostScript driver fails
+// with a sharing violation while another thread reads the same queue's settings;
+// that is worth a few short retries rather than a lost label.
+LONG QueueSettings(HANDLE printer, std::wstring& name, DEVMODEW* out, DWORD mode) {
+  for (int attempt = 0;; ++attempt) {
+    const LONG result = DocumentPropertiesW(nullptr, printer, name.data(), out, nullptr, mode);
+    if ((mode == 0 ? result > 0 : result >= 0) || attempt == 40 || GetLastError() != ERROR_SHARING_VIOLATION) {
+      return result;
+    }
+    Sleep(25);
+  }
+}
+
 // Loads the image from the program directory, then from the temporary directory.
 bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, DiagnosticLog& log) {
   const std::wstring name = WideImageName(imageFileName);
@@ -67,14 +80,14 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
   }
 
   // The driver's current defaults, in a movable block as the DC functions expect.
-  const LONG devModeSize = DocumentPropertiesW(nullptr, printer.Get(), wideName.data(), nullptr, nullptr, 0);
+  const LONG devModeSize = QueueSettings(printer.Get(), wideName, nullptr, 0);
   if (devModeSize <= 0) return PrintOutcome::kPrinterSettingsFailed;
   UniqueGlobal devModeBlock(GlobalAlloc(GHND, static_cast<SIZE_T>(devModeSize)));
   if (!devModeBlock) return PrintOutcome::kPrinterSettingsFailed;
   auto* devMode = static_cast<DEVMODEW*>(GlobalLock(devModeBlock.Get()));
   if (devMode == nullptr) return PrintOutcome::kPrinterSettingsFailed;
   ScopeGuard unlock([&] { (void)GlobalUnlock(devModeBlock.Get()); });
-  if (DocumentPropertiesW(nullptr, printer.Get(), wideName.data(), devMode, nullptr, DM_OUT_BUFFER) < 0) {
+  if (QueueSettings(printer.Get(), wideName, devMode, DM_OUT_BUFFER) < 0) {
     return PrintOutcome::kPrinterSettingsFailed;
   }
 

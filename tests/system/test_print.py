@@ -1,0 +1,246 @@
+"""Printing images posted as data URLs through the real program, Wine's spooler and
+CUPS; each job is rendered back with Ghostscript and compared with its source."""
+import base64
+import concurrent.futures
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import kelo_system as ks
+
+QUEUES = {'KeloTest203': 203, 'KeloTest300': 300}
+
+
+def make_image(path, w=600, h=400, marks=(), extra=()):
+    """A white image with a one-pixel black border, grey and black blocks, and a
+    black square per mark (its index sets the position), so shifts and mix-ups show."""
+    draw = ['-fill', 'none', '-stroke', 'black', '-draw', 'rectangle 0,0 %d,%d' % (w - 1, h - 1), '-stroke', 'none',
+            '-fill', 'black', '-draw', 'rectangle 20,20 139,79', '-fill', 'rgb(128,128,128)',
+            '-draw', 'rectangle 160,20 279,79', '-fill', 'rgb(200,40,40)', '-draw', 'rectangle 300,20 419,79']
+    for m in marks:
+        x = 20 + (m % 8) * 60
+        y = 120 + (m // 8) * 60
+        draw += ['-fill', 'black', '-draw', 'rectangle %d,%d %d,%d' % (x, y, x + 39, y + 39)]
+    subprocess.run(['convert', '-size', '%dx%d' % (w, h), 'xc:white', *draw, *extra, path], check=True)
+    return path
+
+
+def gray_pixels(path, crop=None, rotate=0):
+    """Grey levels (Rec. 601 luma, as the PostScript driver converts) of an image,
+    flattened on white, as (width, height, bytes)."""
+    args = ['convert', path, '-background', 'white', '-flatten']
+    if rotate:
+        args += ['-rotate', str(rotate)]
+    if crop:
+        args += ['-crop', '%dx%d+0+0' % crop, '+repage']
+    args += ['-grayscale', 'Rec601Luma', '-depth', '8', 'pgm:-']
+    data = subprocess.run(args, capture_output=True, check=True).stdout
+    m = re.match(rb'P5\s+(\d+)\s+(\d+)\s+(\d+)\s', data)
+    w, h = int(m.group(1)), int(m.group(2))
+    return w, h, data[m.end():]
+
+
+def difference(a, b):
+    """(largest difference, pixels differing by more than 8 levels)."""
+    if a[:2] != b[:2]:
+        return 255, max(a[0] * a[1], b[0] * b[1])
+    diffs = [abs(x - y) for x, y in zip(a[2], b[2])]
+    return max(diffs), sum(1 for d in diffs if d > 8)
+
+
+def job_files(queue):
+    return set(glob.glob(os.path.join(os.environ['KELO_JOB_DIR'], queue, 'job-*.prn')))
+
+
+def all_jobs():
+    return set(glob.glob(os.path.join(os.environ['KELO_JOB_DIR'], '*', 'job-*.prn')))
+
+
+def render(prn, dpi, out_png):
+    subprocess.run(['gs', '-q', '-dNOPAUSE', '-dBATCH', '-dSAFER', '-sDEVICE=png16m', '-r%d' % dpi,
+                    '-sOutputFile=' + out_png, prn], check=True, capture_output=True)
+    return out_png
+
+
+def data_url(path, media='image/png'):
+    with open(path, 'rb') as f:
+        return b'data:' + media.encode() + b';base64,' + base64.b64encode(f.read())
+
+
+def post_print(body, query='', headers=None, timeout=60):
+    status, hdrs, data = ks.request('POST', '/klapi/PrintImage' + query, body=body,
+                                    headers=headers or {'Content-Type': 'text/plain'}, timeout=timeout)
+    return status, hdrs, json.loads(data)
+
+
+def wait_for_new_jobs(queue, before, count, timeout=30):
+    return ks.wait_until(lambda: (job_files(queue) - before) if len(job_files(queue) - before) >= count else None,
+                         timeout, 0.1) or set()
+
+
+class PrintService(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if ks.port_open():
+            raise RuntimeError('something already listens on 127.0.0.1:6780')
+        cls.work = tempfile.mkdtemp(prefix='kelo-print-')
+        cls.service = ks.start_print_service()
+        cls.program_dir = os.path.dirname(os.path.abspath(os.environ['KELO_PRINT_SERVICE_EXE']))
+        cls.stored_before = set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG')))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        for path in set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG'))) - cls.stored_before:
+            os.unlink(path)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def print_and_render(self, image, queue, media='image/png'):
+        before = job_files(queue)
+        status, _, answer = post_print(data_url(image, media), '?printName=' + queue)
+        self.assertEqual(status, 200)
+        self.assertEqual(answer, {'statusCode': '10001', 'resultInfo': 'hahah'})
+        jobs = wait_for_new_jobs(queue, before, 1)
+        self.assertEqual(len(jobs), 1, 'expected exactly one job on ' + queue)
+        prn = jobs.pop()
+        with open(prn[:-4] + '.title') as f:
+            self.assertEqual(f.read(), 'kelo label')
+        return render(prn, QUEUES[queue], os.path.join(self.work, os.path.basename(prn) + '.png'))
+
+    def assertPrintedUnscaledAtTopLeft(self, page, source, tolerance_pixels=0):
+        w, h, _ = gray_pixels(source)
+        # Landscape pages come out turned by -90 degrees: turn them back.
+        printed = gray_pixels(page, crop=(w, h), rotate=90)
+        largest, over = difference(printed, gray_pixels(source))
+        self.assertLessEqual(over, tolerance_pixels, 'largest difference %d' % largest)
+
+    def test_png_and_jpeg_print_pixel_for_pixel_on_both_resolutions(self):
+        png = make_image(os.path.join(self.work, 'label.png'))
+        jpeg = make_image(os.path.join(self.work, 'label.jpg'), extra=['-quality', '95'])
+        for queue in QUEUES:
+            with self.subTest(queue=queue, format='png'):
+                self.assertPrintedUnscaledAtTopLeft(self.print_and_render(png, queue), png)
+            with self.subTest(queue=queue, format='jpeg'):
+                # GDI+ and ImageMagick decode JPEG with slightly different rounding.
+                self.assertPrintedUnscaledAtTopLeft(self.print_and_render(jpeg, queue, 'image/jpeg'), jpeg, 600)
+
+    def test_png_with_alpha_prints_blended_on_white(self):
+        alpha = os.path.join(self.work, 'alpha.png')
+        subprocess.run(['convert', '-size', '300x200', 'xc:none', '-fill', 'rgba(0,0,0,0.5)',
+                        '-draw', 'rectangle 20,20 149,99', '-fill', 'black', '-draw', 'rectangle 160,20 279,99',
+                        'PNG32:' + alpha], check=True)
+        page = self.print_and_render(alpha, 'KeloTest300')
+        self.assertPrintedUnscaledAtTopLeft(page, alpha)
+        _, _, pixels = gray_pixels(page, crop=(300, 200), rotate=90)
+        self.assertTrue(120 <= pixels[50 * 300 + 80] <= 135, pixels[50 * 300 + 80])  # half black on white
+        self.assertGreaterEqual(pixels[150 * 300 + 150], 250)  # transparent: white paper
+
+    def test_stored_file_holds_exactly_the_decoded_bytes(self):
+        image = make_image(os.path.join(self.work, 'stored.png'), marks=(3,))
+        before = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG')))
+        self.print_and_render(image, 'KeloTest300')
+        new = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG'))) - before
+        self.assertEqual(len(new), 1)
+        stored = new.pop()
+        self.assertRegex(os.path.basename(stored), r'^tempKL_[1-9]\d*_\d+\.JPG$')
+        with open(stored, 'rb') as a, open(image, 'rb') as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_the_last_parameter_names_the_printer_and_none_means_kelo(self):
+        image = make_image(os.path.join(self.work, 'q.png'))
+        before = all_jobs()
+        _, _, answer = post_print(data_url(image), '?printName=KeloTest300&zz=1')
+        self.assertEqual(answer, {'statusCode': '10002', 'resultInfo': 'Failed to open printer'})
+        time.sleep(0.5)
+        self.assertEqual(all_jobs() - before, set())
+
+        before = job_files('KELO')
+        _, _, answer = post_print(data_url(image))
+        self.assertEqual(answer['statusCode'], '10001')
+        self.assertEqual(len(wait_for_new_jobs('KELO', before, 1)), 1)
+
+    def test_bad_bodies_get_their_answers_print_nothing_and_the_server_goes_on(self):
+        before = all_jobs()
+        cases = [
+            (b'', {'Content-Type': 'text/plain'}, 'Image data is required'),
+            (b'iVBORw0KGgo', {'Content-Type': 'text/plain'}, 'Invalid data URL'),
+            (b'--XyZ\r\nContent-Disposition: form-data; name="file"; filename="a.png"\r\n'
+             b'Content-Type: image/png\r\n\r\n' + data_url(make_image(os.path.join(self.work, 'm.png'))) +
+             b'\r\n--XyZ--\r\n', {'Content-Type': 'multipart/form-data; boundary=XyZ'},
+             'Multipart upload is not supported'),
+            (b'data:image/png;base64,' + b'A' * (64 * 1024 * 1024), {'Content-Type': 'text/plain'},
+             'Image data is too large'),
+        ]
+        for body, headers, text in cases:
+            with self.subTest(text=text):
+                status, _, answer = post_print(body, '?printName=KeloTest300', headers)
+                self.assertEqual(status, 200)
+                self.assertEqual(answer, {'statusCode': '10002', 'resultInfo': text})
+                self.assertEqual(ks.request('POST', '/klapi/GetPrinters')[0], 200)
+        time.sleep(0.5)
+        self.assertEqual(all_jobs() - before, set())
+
+    def test_concurrent_prints_each_come_out_once_unmixed(self):
+        sources = [make_image(os.path.join(self.work, 'c%d.png' % i), marks=(i, 8 + (i * 3) % 8)) for i in range(8)]
+        before = job_files('KeloTest300')
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            answers = list(pool.map(lambda s: post_print(data_url(s), '?printName=KeloTest300')[2], sources))
+        self.assertEqual(answers, [{'statusCode': '10001', 'resultInfo': 'hahah'}] * 8)
+        jobs = wait_for_new_jobs('KeloTest300', before, 8)
+        self.assertEqual(len(jobs), 8)
+        expected = [gray_pixels(s) for s in sources]
+        matched = []
+        for prn in sorted(jobs):
+            page = render(prn, 300, os.path.join(self.work, os.path.basename(prn) + '.png'))
+            printed = gray_pixels(page, crop=(600, 400), rotate=90)
+            matched.append([i for i, e in enumerate(expected) if difference(printed, e)[1] == 0])
+        self.assertEqual(sorted(m[0] for m in matched if len(m) == 1), list(range(8)), matched)
+
+
+class UnwritableProgramDirectory(unittest.TestCase):
+    def test_image_is_stored_in_and_printed_from_the_temporary_directory(self):
+        if ks.port_open():
+            self.fail('something already listens on 127.0.0.1:6780')
+        work = tempfile.mkdtemp(prefix='kelo-ro-', dir=os.environ.get('KELO_TEST_RUN'))
+        program_dir = os.path.join(work, 'program')
+        os.mkdir(program_dir)
+        exe = os.path.join(program_dir, 'KeloPrintService.exe')
+        shutil.copy(os.environ['KELO_PRINT_SERVICE_EXE'], exe)
+        # Root writes anywhere; an immutable directory it cannot write.
+        if subprocess.run(['chattr', '+i', program_dir], capture_output=True).returncode != 0:
+            shutil.rmtree(work)
+            self.skipTest('chattr +i is not supported on this file system')
+        temp_dir = subprocess.run(['wine', 'cmd', '/c', 'echo %TEMP%'], capture_output=True, text=True).stdout.strip()
+        unix_temp = subprocess.run(['winepath', '-u', temp_dir], capture_output=True, text=True).stdout.strip()
+        before_temp = set(glob.glob(os.path.join(unix_temp, 'tempKL_*.JPG')))
+        service = ks.WineProgram(exe)
+        try:
+            self.assertTrue(ks.wait_until(ks.port_open, 30))
+            image = make_image(os.path.join(work, 'ro.png'), marks=(5,))
+            before = job_files('KeloTest300')
+            _, _, answer = post_print(data_url(image), '?printName=KeloTest300')
+            self.assertEqual(answer, {'statusCode': '10001', 'resultInfo': 'hahah'})
+            self.assertEqual(len(wait_for_new_jobs('KeloTest300', before, 1)), 1)
+            stored = set(glob.glob(os.path.join(unix_temp, 'tempKL_*.JPG'))) - before_temp
+            self.assertEqual(len(stored), 1, unix_temp)
+            with open(stored.pop(), 'rb') as a, open(image, 'rb') as b:
+                self.assertEqual(a.read(), b.read())
+            self.assertEqual(os.listdir(program_dir), ['KeloPrintService.exe'])
+        finally:
+            service.stop()
+            subprocess.run(['chattr', '-i', program_dir], check=False)
+            shutil.rmtree(work, ignore_errors=True)
+            for path in set(glob.glob(os.path.join(unix_temp, 'tempKL_*.JPG'))) - before_temp:
+                os.unlink(path)
+
+
+if __name__ == '__main__':
+    result = unittest.main(exit=False, verbosity=2).result
+    sys.exit(0 if result.wasSuccessful() and result.testsRun > 0 else 1)
