@@ -3,12 +3,13 @@
 
 #include "common/diagnostic_log.h"
 #include "common/windows_include.h"
-#include "print_service/http_api/unavailable_routes.h"
 #include "print_service/imaging/housekeeping.h"
 #include "print_service/imaging/image_store_win.h"
 #include "print_service/imaging/print_image.h"
 #include "print_service/imaging/print_job.h"
+#include "print_service/printers/get_printer_resolution.h"
 #include "print_service/printers/get_printers.h"
+#include "print_service/printers/settings_registry_win.h"
 #include "print_service/printers/printer_enumerator.h"
 
 #include <memory>
@@ -38,7 +39,11 @@ int RunHttpServer() {
   auto log = std::make_shared<StdoutLog>();
 
   HttpServerSetup setup;
-  setup.handlers.getPrinterResolution = HandleUnavailable;
+  setup.handlers.getPrinterResolution = [log](const httplib::Request& req, httplib::Response& res) {
+    WindowsSettingsRegistry registry;  // one open key per request
+    SpoolerPrinterDevice device;
+    HandleGetPrinterResolution(registry, device, *log, req, res);
+  };
   setup.handlers.getPrinters = [spooler, log](const httplib::Request& req, httplib::Response& res) {
     HandleGetPrinters(*spooler, *log, req, res);
   };

@@ -1,7 +1,7 @@
 // The route table served by a real server on a loopback port, with a fake spooler.
 #include "print_service/http_api/http_api.h"
 
-#include "print_service/http_api/unavailable_routes.h"
+#include "testing/stub_handlers.h"
 #include "print_service/printers/get_printers.h"
 #include "testing/fake_printer_enumerator.h"
 #include "testing/recording_log.h"
@@ -30,7 +30,7 @@ class RouteTable : public ::testing::Test {
     ApiHandlers handlers;
     handlers.getPrinterResolution = [this](const httplib::Request& req, httplib::Response& res) {
       ++resolutionCalls_;
-      HandleUnavailable(req, res);
+      StubJsonHandler(req, res);
     };
     handlers.getPrinters = [this](const httplib::Request& req, httplib::Response& res) {
       HandleGetPrinters(spooler_, log_, req, res);
@@ -38,7 +38,7 @@ class RouteTable : public ::testing::Test {
     handlers.printImage = [this](const httplib::Request& req, httplib::Response& res,
                                  const httplib::ContentReader& reader) {
       ++printCalls_;
-      HandleUnavailableUpload(req, res, reader);
+      StubUploadHandler(req, res, reader);
     };
     return handlers;
   }
@@ -261,8 +261,8 @@ TEST(ServerSockets, KeptAliveAnswersDoNotWaitForDelayedAcknowledgements) {
   handlers.getPrinters = [&](const httplib::Request& req, httplib::Response& res) {
     HandleGetPrinters(spooler, log, req, res);
   };
-  handlers.getPrinterResolution = HandleUnavailable;
-  handlers.printImage = HandleUnavailableUpload;
+  handlers.getPrinterResolution = StubJsonHandler;
+  handlers.printImage = StubUploadHandler;
   TestServer server(std::move(handlers));
   auto client = server.Client();
   client.set_keep_alive(true);

@@ -1,7 +1,7 @@
 // The print endpoint over a real server with fake store and printer.
 #include "print_service/imaging/print_image.h"
 
-#include "print_service/http_api/unavailable_routes.h"
+#include "testing/stub_handlers.h"
 #include "testing/fake_print_ports.h"
 #include "testing/recording_log.h"
 #include "testing/test_server.h"
@@ -16,8 +16,8 @@ class PrintImageRoute : public ::testing::Test {
 
   ApiHandlers Handlers() {
     ApiHandlers handlers;
-    handlers.getPrinters = HandleUnavailable;
-    handlers.getPrinterResolution = HandleUnavailable;
+    handlers.getPrinters = StubJsonHandler;
+    handlers.getPrinterResolution = StubJsonHandler;
     handlers.printImage = [this](const httplib::Request& req, httplib::Response& res,
                                  const httplib::ContentReader& reader) { HandlePrintImage(ports_, req, res, reader); };
     return handlers;

@@ -7,6 +7,7 @@
 #include "print_service/imaging/image_paths.h"
 #include "print_service/imaging/label_image_win.h"
 #include "print_service/imaging/paper_size.h"
+#include "print_service/printers/queue_settings_win.h"
 
 #include <winspool.h>
 
@@ -23,19 +24,6 @@ struct GlobalTraits {
 using UniqueGlobal = UniqueOwner<GlobalTraits>;
 
 std::string Decimal(long long value) { return std::to_string(value); }
-
-// DocumentPropertiesW without a window or input. Wine's PostScript driver fails
-// with a sharing violation while another thread reads the same queue's settings;
-// that is worth a few short retries rather than a lost label.
-LONG QueueSettings(HANDLE printer, std::wstring& name, DEVMODEW* out, DWORD mode) {
-  for (int attempt = 0;; ++attempt) {
-    const LONG result = DocumentPropertiesW(nullptr, printer, name.data(), out, nullptr, mode);
-    if ((mode == 0 ? result > 0 : result >= 0) || attempt == 40 || GetLastError() != ERROR_SHARING_VIOLATION) {
-      return result;
-    }
-    Sleep(25);
-  }
-}
 
 // Loads the image from the program directory, then from the temporary directory.
 bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, DiagnosticLog& log) {

@@ -1,0 +1,116 @@
+// The resolution endpoint against the real registry, profile files and spooler.
+#include "print_service/printers/get_printer_resolution.h"
+#include "print_service/printers/settings_registry_win.h"
+
+#include "common/text_convert.h"
+#include "testing/recording_log.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Points "Data Directory" at a scratch directory for one test and puts the
+// value back (or removes it) afterwards.
+class ScratchDataDirectory {
+ public:
+  ScratchDataDirectory() {
+    char temp[MAX_PATH + 1];
+    (void)GetTempPathA(sizeof temp, temp);
+    path_ = std::string(temp) + "kelo-settings-" + std::to_string(GetCurrentProcessId());
+    (void)CreateDirectoryA(path_.c_str(), nullptr);
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      char old[256] = {};
+      DWORD size = sizeof old;
+      if (RegQueryValueExA(key, "Data Directory", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
+          ERROR_SUCCESS) {
+        previous_ = old;
+      }
+      (void)RegSetValueExA(key, "Data Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(path_.c_str()),
+                           static_cast<DWORD>(path_.size() + 1));
+      (void)RegCloseKey(key);
+    }
+  }
+  ~ScratchDataDirectory() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
+      if (previous_) {
+        (void)RegSetValueExA(key, "Data Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous_->c_str()),
+                             static_cast<DWORD>(previous_->size() + 1));
+      } else {
+        (void)RegDeleteValueA(key, "Data Directory");
+      }
+      (void)RegCloseKey(key);
+    }
+    for (const std::string& file : files_) (void)DeleteFileA(file.c_str());
+    (void)RemoveDirectoryA(path_.c_str());
+  }
+  void WriteResolution(const std::string& queue, const wchar_t* value) {
+    const std::string file = path_ + "\\" + queue + ".ini";
+    files_.push_back(file);
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Print Settings", L"Resolution", value, WideFromAnsi(file).c_str()));
+    (void)WritePrivateProfileStringW(nullptr, nullptr, nullptr, WideFromAnsi(file).c_str());
+  }
+
+ private:
+  std::string path_;
+  std::optional<std::string> previous_;
+  std::vector<std::string> files_;
+};
+
+std::string Ask(const std::string& printName) {
+  WindowsSettingsRegistry registry;
+  SpoolerPrinterDevice device;
+  RecordingLog log;
+  httplib::Request req;
+  req.params.emplace("printName", printName);
+  httplib::Response res;
+  HandleGetPrinterResolution(registry, device, log, req, res);
+  return res.body;
+}
+
+TEST(ResolutionOnWine, OutcomeRowsWithRealQueues) {
+  ScratchDataDirectory data;
+  // The 300 dpi test queue: a 2 x 3 inch page.
+  EXPECT_EQ(Ask("KeloTest300"), BuildResolutionAnswer({300, 300, 600, 900, 300}));
+  // The 203 dpi queue: its device values (the quality Wine reports for it
+  // depends on whether this process saw the stored default settings).
+  EXPECT_NE(Ask("KeloTest203").find("\"xDPI\":\t203,\n\t\t\"yDPI\":\t203,\n\t\t\"physicalWidth\":\t812,"),
+            std::string::npos);
+  EXPECT_EQ(Ask("NoSuchQueue"), BuildResolutionError("Failed to open printer"));
+
+  data.WriteResolution("KeloTest300", L"306");
+  data.WriteResolution("NoSuchQueue", L"306");
+  EXPECT_EQ(Ask("KeloTest300"), BuildResolutionAnswer({306, 306, 600, 900, 306}));
+  EXPECT_EQ(Ask("NoSuchQueue"), BuildResolutionAnswer({306, 306, 0, 0, 306}));
+}
+
+TEST(ResolutionOnWine, NonAsciiNameFindsTheFileWrittenUnderItsName) {
+  ScratchDataDirectory data;
+  const std::string utf8 = "\xE6\xA0\x87\xE7\xAD\xBE";  // 标签
+  const std::string ansi = AnsiFromWide(WideFromUtf8(utf8));
+  if (ansi.find('?') != std::string::npos) GTEST_SKIP() << "the system code page has no such characters";
+  data.WriteResolution(ansi, L"306");
+  EXPECT_EQ(Ask(utf8), BuildResolutionAnswer({306, 306, 0, 0, 306}));
+}
+
+TEST(ResolutionOnWine, MissingDataDirectoryIsWrittenAndCreated) {
+  ScratchDataDirectory data;  // restores the value afterwards
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, KEY_WRITE, &key), ERROR_SUCCESS);
+  (void)RegDeleteValueA(key, "Data Directory");
+  (void)RegCloseKey(key);
+
+  (void)Ask("KeloTest300");
+  char value[256] = {};
+  DWORD size = sizeof value;
+  ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\KELO", "Data Directory", RRF_RT_REG_SZ, nullptr, value, &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(value, "C:\\ProgramData\\KELO");
+  const DWORD attributes = GetFileAttributesA("C:\\ProgramData\\KELO");
+  EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+// Fakes of the resolution endpoint's ports: a registry that fails on request and
+// records its calls, and a device with fixed values or a fixed failure.
+#pragma once
+
+#include "print_service/printers/get_printer_resolution.h"
+
+#include <map>
+#include <vector>
+
+class FakeSettingsRegistry final : public SettingsRegistry {
+ public:
+  long machineOpenError = 0;
+  long machineCreateError = 0;
+  long userOpenError = 0;
+  std::optional<std::string> dataDirectory = std::string("D:\\Kelo");
+  std::map<std::string, std::optional<std::string>> resolutionByPath;  // "dir\name.ini"
+  std::vector<std::string> calls;
+
+  long OpenMachineKey() override { return Record("open HKLM", machineOpenError); }
+  long CreateMachineKey() override { return Record("create HKLM", machineCreateError); }
+  long OpenUserKey() override { return Record("open HKCU", userOpenError); }
+  std::string OpenKeyLabel() override { return "0000ABCD"; }
+  std::optional<std::string> ReadDataDirectory() override {
+    calls.push_back("read Data Directory");
+    return dataDirectory;
+  }
+  void WriteDataDirectory(const std::string& directory) override {
+    calls.push_back("write Data Directory " + directory);
+    dataDirectory = directory;
+  }
+  void CloseKey() override { calls.push_back("close"); }
+  void CreateDirectoryOnce(const std::string& directory) override { calls.push_back("mkdir " + directory); }
+  std::optional<std::string> ReadResolutionText(const std::string& directory, const std::string& name) override {
+    const std::string path = directory + "\\" + name + ".ini";
+    calls.push_back("read " + path);
+    auto it = resolutionByPath.find(path);
+    return it == resolutionByPath.end() ? std::optional<std::string>("0") : it->second;
+  }
+
+ private:
+  long Record(const char* what, long error) {
+    calls.push_back(std::string(what) + (error == 0 ? "" : " failed"));
+    return error;
+  }
+};
+
+class FakePrinterDevice final : public PrinterDevice {
+ public:
+  DeviceLookup lookup = DeviceLookup::kOk;
+  DeviceValues values = {203, 203, 812, 1218, 203};
+  std::vector<std::string> queried;
+
+  DeviceLookup Query(const std::string& printName, DeviceValues& out) override {
+    queried.push_back(printName);
+    if (lookup == DeviceLookup::kOk) out = values;
+    return lookup;
+  }
+};

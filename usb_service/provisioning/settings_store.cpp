@@ -1,0 +1,53 @@
+// Formats and rules of the printer settings store.
+#include "usb_service/provisioning/settings_store.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+
+int ResolutionDpi(const ConfigBlock& block) { return block.ResolutionClass() < 2 ? 203 : 306; }
+
+int ChooseRotation(int fileRotation, int printerDataRotation) {
+  int rotation = fileRotation;
+  if (printerDataRotation >= 0) rotation = printerDataRotation;
+  return rotation < 0 || rotation > 3 ? 0 : rotation;
+}
+
+std::wstring DefaultDataDirectory(const std::optional<std::wstring>& programData) {
+  if (programData && !programData->empty() && programData->size() < 512) return *programData + L"\\KELO";
+  return kFixedDataDirectory;
+}
+
+std::optional<int> ParseResolution(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX || value < INT_MIN) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+bool IsPlainFileName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of("\\/:") == std::string_view::npos;
+}
+
+std::string FormatSyncLog(const SyncRecord& r) {
+  std::string out = "SyncPrinterIni called\r\n  printer : " + r.printer + "\r\n  INIFile : (see wide path)\r\n";
+  char fields[256];
+  const int n = std::snprintf(fields, sizeof fields,
+                              "  ACL fix : %d\r\n  RotationPD: %d\r\n  data[8..11]: %d %d %d %d\r\n  DPI    : %d\r\n"
+                              "  WriteResult: %d  LastError: %d\r\n",
+                              r.aclFix, r.rotationPrinterData, r.block.PrintType(), r.block.Thickness(),
+                              r.block.Speed(), r.block.ResolutionClass(), r.dpi, r.writeResult,
+                              static_cast<int>(r.lastError));
+  if (n > 0) out.append(fields, static_cast<size_t>(n) < sizeof fields ? static_cast<size_t>(n) : sizeof fields - 1);
+  out += "  INI path: " + r.iniPath + "\r\n";
+  return out;
+}

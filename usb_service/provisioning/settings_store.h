@@ -1,0 +1,64 @@
+// The printer settings store both programs share: the configuration block, the
+// settings file's keys, the sync log record and the rules for names and paths.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+inline constexpr char kSettingsKeyPath[] = "Software\\KELO";
+inline constexpr char kDataDirectoryValue[] = "Data Directory";
+inline constexpr char kSettingsSection[] = "Print Settings";
+inline constexpr wchar_t kFixedDataDirectory[] = L"C:\\ProgramData\\KELO";
+
+// The record a label printer answers to a read of its printer interface; bytes it
+// did not send stay 0.
+struct ConfigBlock {
+  std::array<uint8_t, 255> bytes{};
+
+  uint8_t StateCode() const { return bytes[0]; }
+  uint8_t PrintType() const { return bytes[8]; }
+  uint8_t Thickness() const { return bytes[9]; }
+  uint8_t Speed() const { return bytes[10]; }
+  uint8_t ResolutionClass() const { return bytes[11]; }
+};
+
+inline constexpr uint8_t kStateNothingRead = 0;
+inline constexpr uint8_t kStateEnabled = 8;
+inline constexpr uint8_t kStateKeepQueueState = 12;
+inline constexpr size_t kConfigCopySize = 63;
+
+// 203 below class 2, else 306 (not 300).
+int ResolutionDpi(const ConfigBlock& block);
+
+// The file's "Rotation" (0 when absent), replaced by the printer data when that
+// is 0 or more; anything outside 0..3 becomes 0.
+int ChooseRotation(int fileRotation, int printerDataRotation);
+
+// "ProgramData" + "\KELO" when it is set, not empty and shorter than 512
+// characters; otherwise "C:\ProgramData\KELO".
+std::wstring DefaultDataDirectory(const std::optional<std::wstring>& programData);
+
+// A "Resolution" text read as atoi reads it (white space, a sign, digits up to
+// the first other character); nullopt outside the int range.
+std::optional<int> ParseResolution(std::string_view text);
+
+// A queue name that can name a file in the data directory: no "\", "/" or ":",
+// not "." or "..", not empty.
+bool IsPlainFileName(std::string_view name);
+
+struct SyncRecord {
+  std::string printer;      // queue name, system code page
+  int aclFix = 0;           // GrantUsersAccess
+  int rotationPrinterData = -1;
+  ConfigBlock block;
+  int dpi = 0;
+  int writeResult = 0;      // of writing "Printtype"
+  uint32_t lastError = 0;   // right after that write
+  std::string iniPath;      // system code page
+};
+
+// The sync log's one record, byte for byte.
+std::string FormatSyncLog(const SyncRecord& record);
