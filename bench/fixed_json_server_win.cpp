@@ -2,7 +2,7 @@
 #include "common/windows_include.h"
 
 #include "print_service/http_api/http_api.h"
-#include "print_service/http_api/unavailable_routes.h"
+#include "testing/stub_handlers.h"
 #include "print_service/printers/get_printers.h"
 
 #include <cstdio>
@@ -39,12 +39,12 @@ int main(int argc, char** argv) {
       BuildPrinterListAnswer(std::vector<std::string>(std::begin(kQueueNames), std::end(kQueueNames)));
 
   HttpServerSetup setup;
-  setup.handlers.getPrinterResolution = HandleUnavailable;
+  setup.handlers.getPrinterResolution = StubJsonHandler;
   setup.handlers.getPrinters = [body](const httplib::Request&, httplib::Response& res) {
     SetCorsHeaders(res);
     res.set_content(body, "application/json");
   };
-  setup.handlers.printImage = HandleUnavailableUpload;
+  setup.handlers.printImage = StubUploadHandler;
   // As RunHttpServer does, so both servers bind their sockets alike.
   setup.socketOptions = [](socket_t sock) {
     BOOL on = TRUE;
