@@ -64,9 +64,12 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
 
   const std::optional<std::string_view> payload = DataUrlPayload(body);
   if (!payload) return PrintOutcome::kInvalidDataUrl;
-  const std::string bytes = base64Decode(*payload);
+  std::string bytes = base64Decode(*payload);
+  std::string().swap(body);  // the print job needs neither text nor bytes: give the memory back
 
-  if (!ports.store.Save(imageFileName, bytes)) {
+  const bool stored = ports.store.Save(imageFileName, bytes);
+  std::string().swap(bytes);
+  if (!stored) {
     log.Line("文件保存失败，取消打印");
     return PrintOutcome::kSaveFailed;
   }

@@ -62,3 +62,16 @@ struct SyncRecord {
 
 // The sync log's one record, byte for byte.
 std::string FormatSyncLog(const SyncRecord& record);
+
+// BUILTIN\Users gets FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE on a settings file.
+inline constexpr uint32_t kUsersAccessMask = 0x13019F;
+
+// The store's operations on Windows. Queue names are ANSI strings in the system
+// code page; every failure is silent and leaves at most the sync log as a trace.
+void GetDefaultDataDirectory(wchar_t* buffer, size_t capacity);
+void CreateDirectoryChain(const wchar_t* path);
+bool EnsureDataDirectory(char* buffer, size_t capacity);
+void SaveConfigBin(const char* queueName, const ConfigBlock& block);
+void SyncPrinterIni(const char* queueName, const ConfigBlock& block);
+int GrantUsersAccess(const wchar_t* path);
+int ReadRotationPrinterData(const char* queueName, int fallback);
