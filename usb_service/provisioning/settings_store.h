@@ -63,8 +63,18 @@ struct SyncRecord {
 // The sync log's one record, byte for byte.
 std::string FormatSyncLog(const SyncRecord& record);
 
-// BUILTIN\Users gets FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE on a settings file.
-inline constexpr uint32_t kUsersAccessMask = 0x13019F;
+// The access entry a settings file gets, so that the users' tray program may
+// read and rewrite a file the service created.
+struct UsersAccessEntry {
+  uint8_t authority;                // SECURITY_NT_AUTHORITY
+  uint32_t subAuthorities[2];       // BUILTIN domain, Users: S-1-5-32-545
+  uint32_t accessMask;              // FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE
+  bool grant;                       // GRANT_ACCESS, not SET_ACCESS: other entries stay
+  bool inherited;                   // NO_INHERITANCE: a file has no children
+  bool wellKnownGroup;              // TRUSTEE_IS_WELL_KNOWN_GROUP, by SID
+};
+inline constexpr UsersAccessEntry kUsersAccess = {5, {32, 545}, 0x13019F, true, false, true};
+inline constexpr uint32_t kUsersAccessMask = kUsersAccess.accessMask;
 
 // The store's operations on Windows. Queue names are ANSI strings in the system
 // code page; every failure is silent and leaves at most the sync log as a trace.

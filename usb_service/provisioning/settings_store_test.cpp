@@ -83,4 +83,15 @@ TEST(SettingsStore, SyncLogRecordIsExact) {
   EXPECT_NE(FormatSyncLog(record).find("  WriteResult: 0  LastError: 3\r\n"), std::string::npos);
 }
 
+TEST(SettingsStore, UsersAccessEntryGrantsReadWriteDeleteToBuiltinUsers) {
+  EXPECT_EQ(kUsersAccess.authority, 5);  // NT authority
+  EXPECT_EQ(kUsersAccess.subAuthorities[0], 32u);
+  EXPECT_EQ(kUsersAccess.subAuthorities[1], 545u);
+  // FILE_GENERIC_READ 0x120089 | FILE_GENERIC_WRITE 0x120116 | DELETE 0x10000.
+  EXPECT_EQ(kUsersAccess.accessMask, 0x120089u | 0x120116u | 0x10000u);
+  EXPECT_TRUE(kUsersAccess.grant);
+  EXPECT_FALSE(kUsersAccess.inherited);
+  EXPECT_TRUE(kUsersAccess.wellKnownGroup);
+}
+
 }  // namespace

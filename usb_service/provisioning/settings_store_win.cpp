@@ -18,6 +18,7 @@ constexpr size_t kWidePathCapacity = 512;  // wide characters, terminator includ
 constexpr size_t kProgramDataCapacity = 512;
 
 static_assert((FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE) == kUsersAccessMask, "access mask of the users entry");
+static_assert(SECURITY_BUILTIN_DOMAIN_RID == 32 && DOMAIN_ALIAS_RID_USERS == 545, "BUILTIN\\Users");
 
 struct SidTraits {
   using Type = PSID;
@@ -178,10 +179,10 @@ int GrantUsersAccess(const wchar_t* path) {
   (void)UniqueFile(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
 
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  SID_IDENTIFIER_AUTHORITY ntAuthority = {{0, 0, 0, 0, 0, kUsersAccess.authority}};
   UniqueOwner<SidTraits> users;
-  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0,
-                                0, users.Put())) {
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, kUsersAccess.subAuthorities[0], kUsersAccess.subAuthorities[1], 0, 0,
+                                0, 0, 0, 0, users.Put())) {
     return 0;
   }
   PACL dacl = nullptr;  // points into the descriptor
@@ -193,13 +194,13 @@ int GrantUsersAccess(const wchar_t* path) {
   if (got != ERROR_SUCCESS) return 0;
 
   EXPLICIT_ACCESSW entry = {};
-  entry.grfAccessPermissions = kUsersAccessMask;
-  entry.grfAccessMode = GRANT_ACCESS;
-  entry.grfInheritance = NO_INHERITANCE;
+  entry.grfAccessPermissions = kUsersAccess.accessMask;
+  entry.grfAccessMode = kUsersAccess.grant ? GRANT_ACCESS : SET_ACCESS;
+  entry.grfInheritance = kUsersAccess.inherited ? SUB_CONTAINERS_AND_OBJECTS_INHERIT : NO_INHERITANCE;
   entry.Trustee.pMultipleTrustee = nullptr;
   entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
   entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  entry.Trustee.TrusteeType = kUsersAccess.wellKnownGroup ? TRUSTEE_IS_WELL_KNOWN_GROUP : TRUSTEE_IS_GROUP;
   entry.Trustee.ptstrName = static_cast<LPWSTR>(users.Get());
   PACL merged = nullptr;
   if (SetEntriesInAclW(1, &entry, dacl, &merged) != ERROR_SUCCESS) return 0;
