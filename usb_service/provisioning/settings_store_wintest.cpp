@@ -247,6 +247,32 @@ TEST(SettingsStoreOnWine, DirectoryChainCreatesEveryLevel) {
   (void)RemoveDirectoryW((WideFromAnsi(store.dir()) + L"\\a").c_str());
 }
 
+TEST(SettingsStoreOnWine, PathsThatDoNotFitWriteNoFile) {
+  ScratchStore store;
+  // The .bin path has 256 bytes: directory, "\", name and ".bin" must fit.
+  const std::string longName(256 - store.dir().size() - 5, 'n');
+  SaveConfigBin(longName.c_str(), Block(1, 1, 1, 1));
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((store.dir() + "\\n*").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
+  if (search != INVALID_HANDLE_VALUE) (void)FindClose(search);
+  SaveConfigBin(longName.substr(1).c_str(), Block(1, 1, 1, 1));  // one shorter fits
+  EXPECT_EQ(ReadFile(store.dir() + "\\" + longName.substr(1) + ".bin").size(), 63u);
+  (void)DeleteFileA((store.dir() + "\\" + longName.substr(1) + ".bin").c_str());
+}
+
+TEST(SettingsStoreOnWine, MissingConfiguredDirectoryResetsTheValueToTheDefault) {
+  ScratchStore store;
+  const std::string gone = store.dir() + "\\missing";
+  ScratchStore::SetValue(gone);
+  SaveConfigBin("KeloStoreTest", Block(1, 1, 1, 1));
+  char expected[256];
+  ASSERT_TRUE(EnsureDataDirectory(expected, sizeof expected));
+  EXPECT_EQ(ScratchStore::Value(), std::string(expected));
+  EXPECT_EQ(GetFileAttributesA(gone.c_str()), INVALID_FILE_ATTRIBUTES);  // not created: the second try failed too
+  (void)DeleteFileA((std::string(expected) + "\\KeloStoreTest.bin").c_str());
+}
+
 TEST(SettingsStoreOnWine, ACLFixFieldShowsTheAccessResult) {
   ScratchStore store;
   SyncPrinterIni("KeloStoreTest", Block(1, 1, 1, 1));
