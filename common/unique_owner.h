@@ -80,9 +80,44 @@ struct DeviceContextTraits {
   static void Close(Type h) { (void)DeleteDC(h); }
 };
 
+struct GlobalMemoryTraits {
+  using Type = HGLOBAL;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)GlobalFree(h); }
+};
+
+struct LocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)LocalFree(h); }
+};
+
+struct SidTraits {
+  using Type = PSID;
+  static Type Empty() { return nullptr; }
+  static void Close(Type sid) { (void)FreeSid(sid); }
+};
+
+struct FindTraits {
+  using Type = HANDLE;
+  static Type Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { (void)FindClose(h); }
+};
+
+struct BitmapTraits {
+  using Type = HBITMAP;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)DeleteObject(h); }
+};
+
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 using UniqueFile = UniqueOwner<FileHandleTraits>;
 using UniquePrinter = UniqueOwner<PrinterHandleTraits>;
 using UniqueMenu = UniqueOwner<MenuTraits>;
 using UniqueRegKey = UniqueOwner<RegistryKeyTraits>;
 using UniqueDC = UniqueOwner<DeviceContextTraits>;
+using UniqueGlobal = UniqueOwner<GlobalMemoryTraits>;
+using UniqueLocal = UniqueOwner<LocalMemoryTraits>;
+using UniqueSid = UniqueOwner<SidTraits>;
+using UniqueFind = UniqueOwner<FindTraits>;
+using UniqueBitmap = UniqueOwner<BitmapTraits>;

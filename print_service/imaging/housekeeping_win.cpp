@@ -13,18 +13,12 @@ namespace {
 
 constexpr DWORD kCleanupIntervalMs = 300000;
 
-struct FindTraits {
-  using Type = HANDLE;
-  static Type Empty() { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) { (void)FindClose(h); }
-};
-
 std::vector<FoundFile> FindTempImages(const std::wstring& directory) {
   std::vector<FoundFile> files;
   const std::optional<std::wstring> pattern = JoinImagePath(directory, kTempImagePattern);
   if (!pattern) return files;  // a directory this deep is left alone
   WIN32_FIND_DATAW found;
-  UniqueOwner<FindTraits> search(FindFirstFileW(pattern->c_str(), &found));
+  UniqueFind search(FindFirstFileW(pattern->c_str(), &found));
   if (!search) return files;
   do {
     const uint64_t lastWrite =

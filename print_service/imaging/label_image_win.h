@@ -5,13 +5,6 @@
 
 #include <string>
 
-struct BitmapTraits {
-  using Type = HBITMAP;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)DeleteObject(h); }
-};
-using UniqueBitmap = UniqueOwner<BitmapTraits>;
-
 class LabelImage {
  public:
   // Decodes any format GDI+ knows (the extension does not matter) into a 32-bit

@@ -16,13 +16,6 @@
 
 namespace {
 
-struct GlobalTraits {
-  using Type = HGLOBAL;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)GlobalFree(h); }
-};
-using UniqueGlobal = UniqueOwner<GlobalTraits>;
-
 std::string Decimal(long long value) { return std::to_string(value); }
 
 // Loads the image from the program directory, then from the temporary directory.

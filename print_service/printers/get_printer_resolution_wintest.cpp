@@ -3,46 +3,18 @@
 #include "print_service/printers/settings_registry_win.h"
 
 #include "common/text_convert.h"
+#include "testing/data_directory_override_win.h"
 #include "testing/recording_log.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// Points "Data Directory" at a scratch directory for one test and puts the
-// value back (or removes it) afterwards.
+// A fresh data directory for one test, with the settings files it writes.
 class ScratchDataDirectory {
  public:
-  ScratchDataDirectory() {
-    char temp[MAX_PATH + 1];
-    (void)GetTempPathA(sizeof temp, temp);
-    path_ = std::string(temp) + "kelo-settings-" + std::to_string(GetCurrentProcessId());
-    (void)CreateDirectoryA(path_.c_str(), nullptr);
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      char old[256] = {};
-      DWORD size = sizeof old;
-      if (RegQueryValueExA(key, "Data Directory", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
-          ERROR_SUCCESS) {
-        previous_ = old;
-      }
-      (void)RegSetValueExA(key, "Data Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(path_.c_str()),
-                           static_cast<DWORD>(path_.size() + 1));
-      (void)RegCloseKey(key);
-    }
-  }
+  ScratchDataDirectory() : path_(MakeDirectory()), override_(path_) {}
   ~ScratchDataDirectory() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
-      if (previous_) {
-        (void)RegSetValueExA(key, "Data Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous_->c_str()),
-                             static_cast<DWORD>(previous_->size() + 1));
-      } else {
-        (void)RegDeleteValueA(key, "Data Directory");
-      }
-      (void)RegCloseKey(key);
-    }
     for (const std::string& file : files_) (void)DeleteFileA(file.c_str());
     (void)RemoveDirectoryA(path_.c_str());
   }
@@ -54,8 +26,13 @@ class ScratchDataDirectory {
   }
 
  private:
+  static std::string MakeDirectory() {
+    const std::string dir = ScratchDirectoryPath("kelo-settings-");
+    (void)CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+  }
   std::string path_;
-  std::optional<std::string> previous_;
+  DataDirectoryOverride override_;
   std::vector<std::string> files_;
 };
 
@@ -97,10 +74,7 @@ TEST(ResolutionOnWine, NonAsciiNameFindsTheFileWrittenUnderItsName) {
 
 TEST(ResolutionOnWine, MissingDataDirectoryIsWrittenAndCreated) {
   ScratchDataDirectory data;  // restores the value afterwards
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, KEY_WRITE, &key), ERROR_SUCCESS);
-  (void)RegDeleteValueA(key, "Data Directory");
-  (void)RegCloseKey(key);
+  DataDirectoryOverride::DeleteValue();
 
   (void)Ask("KeloTest300");
   char value[256] = {};

@@ -15,11 +15,6 @@ namespace {
 constexpr REGSAM kSettingsAccess = KEY_READ | KEY_WRITE;
 constexpr size_t kWidePathCapacity = 512;
 
-struct GlobalTraits {
-  using Type = HGLOBAL;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)GlobalFree(h); }
-};
 }  // namespace
 
 long WindowsSettingsRegistry::OpenMachineKey() {
@@ -85,7 +80,7 @@ DeviceLookup SpoolerPrinterDevice::Query(const std::string& printName, DeviceVal
   if (!OpenPrinterW(wideName.data(), hPrinter.Put(), nullptr)) return DeviceLookup::kOpenFailed;
 
   // Without a settings block the device context is made from the driver's defaults.
-  UniqueOwner<GlobalTraits> block;
+  UniqueGlobal block;
   const LONG size = QueueSettings(hPrinter.Get(), wideName, nullptr, 0);
   if (size > 0) block.Reset(GlobalAlloc(GHND, static_cast<SIZE_T>(size)));
   auto* locked = block ? static_cast<DEVMODEW*>(GlobalLock(block.Get())) : nullptr;

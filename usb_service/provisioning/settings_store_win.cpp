@@ -20,18 +20,6 @@ constexpr size_t kProgramDataCapacity = 512;
 static_assert((FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE) == kUsersAccessMask, "access mask of the users entry");
 static_assert(SECURITY_BUILTIN_DOMAIN_RID == 32 && DOMAIN_ALIAS_RID_USERS == 545, "BUILTIN\\Users");
 
-struct SidTraits {
-  using Type = PSID;
-  static Type Empty() { return nullptr; }
-  static void Close(Type sid) { (void)FreeSid(sid); }
-};
-
-struct LocalTraits {
-  using Type = HLOCAL;
-  static Type Empty() { return nullptr; }
-  static void Close(Type memory) { (void)LocalFree(memory); }
-};
-
 // "Data Directory" from HKLM; nullopt when the key or the value cannot be read,
 // or the value is empty or longer than 255 characters.
 std::optional<std::string> ConfiguredDirectoryA() {
@@ -180,13 +168,13 @@ int GrantUsersAccess(const wchar_t* path) {
                                FILE_ATTRIBUTE_NORMAL, nullptr));
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = {{0, 0, 0, 0, 0, kUsersAccess.authority}};
-  UniqueOwner<SidTraits> users;
+  UniqueSid users;
   if (!AllocateAndInitializeSid(&ntAuthority, 2, kUsersAccess.subAuthorities[0], kUsersAccess.subAuthorities[1], 0, 0,
                                 0, 0, 0, 0, users.Put())) {
     return 0;
   }
   PACL dacl = nullptr;  // points into the descriptor
-  UniqueOwner<LocalTraits> descriptor;
+  UniqueLocal descriptor;
   PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
   const DWORD got = GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                           nullptr, &rawDescriptor);
@@ -204,7 +192,7 @@ int GrantUsersAccess(const wchar_t* path) {
   entry.Trustee.ptstrName = static_cast<LPWSTR>(users.Get());
   PACL merged = nullptr;
   if (SetEntriesInAclW(1, &entry, dacl, &merged) != ERROR_SUCCESS) return 0;
-  UniqueOwner<LocalTraits> mergedOwner(merged);
+  UniqueLocal mergedOwner(merged);
   const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                           nullptr, nullptr, merged, nullptr);
   return set == ERROR_SUCCESS ? 1 : 0;

@@ -3,6 +3,7 @@
 
 #include "common/text_convert.h"
 #include "common/unique_owner.h"
+#include "testing/data_directory_override_win.h"
 
 #include <gtest/gtest.h>
 
@@ -18,63 +19,35 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// Points "Data Directory" at a fresh scratch directory and puts everything back.
+// A fresh data directory for one test; its files go afterwards.
 class ScratchStore {
  public:
-  ScratchStore() {
-    char temp[MAX_PATH + 1];
-    (void)GetTempPathA(sizeof temp, temp);
-    dir_ = std::string(temp) + "kelo-store-" + std::to_string(GetCurrentProcessId());
-    (void)CreateDirectoryA(dir_.c_str(), nullptr);
-    previous_ = Value();
-    SetValue(dir_);
-  }
+  ScratchStore() : dir_(MakeDirectory()), override_(dir_) {}
   ~ScratchStore() {
-    if (previous_) {
-      SetValue(*previous_);
-    } else {
-      DeleteValue();
-    }
     for (const char* pattern : {"\\*.ini", "\\*.bin", "\\*.txt"}) {
       WIN32_FIND_DATAA found;
-      HANDLE search = FindFirstFileA((dir_ + pattern).c_str(), &found);
-      if (search == INVALID_HANDLE_VALUE) continue;
+      UniqueFind search(FindFirstFileA((dir_ + pattern).c_str(), &found));
+      if (!search) continue;
       do {
         (void)DeleteFileA((dir_ + "\\" + found.cFileName).c_str());
-      } while (FindNextFileA(search, &found));
-      (void)FindClose(search);
+      } while (FindNextFileA(search.Get(), &found));
     }
     (void)RemoveDirectoryA(dir_.c_str());
   }
   const std::string& dir() const { return dir_; }
 
-  static std::optional<std::string> Value() {
-    char value[512] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\KELO", "Data Directory", RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    return std::string(value);
-  }
-  static void SetValue(const std::string& value) {
-    UniqueRegKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) ==
-        ERROR_SUCCESS) {
-      (void)RegSetValueExA(key.Get(), "Data Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>(value.size() + 1));
-    }
-  }
-  static void DeleteValue() {
-    UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, KEY_WRITE, key.Put()) == ERROR_SUCCESS) {
-      (void)RegDeleteValueA(key.Get(), "Data Directory");
-    }
-  }
+  static std::optional<std::string> Value() { return DataDirectoryOverride::Value(); }
+  static void SetValue(const std::string& value) { DataDirectoryOverride::SetValue(value); }
+  static void DeleteValue() { DataDirectoryOverride::DeleteValue(); }
 
  private:
+  static std::string MakeDirectory() {
+    const std::string dir = ScratchDirectoryPath("kelo-store-");
+    (void)CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+  }
   std::string dir_;
-  std::optional<std::string> previous_;
+  DataDirectoryOverride override_;
 };
 
 ConfigBlock Block(uint8_t printType, uint8_t thickness, uint8_t speed, uint8_t resolutionClass) {

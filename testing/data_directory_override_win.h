@@ -1,0 +1,56 @@
+// Tests: points the store's "Data Directory" at a directory of the test's and
+// puts the former value back (or removes it) afterwards.
+#pragma once
+
+#include "common/unique_owner.h"
+
+#include <optional>
+#include <string>
+
+class DataDirectoryOverride {
+ public:
+  explicit DataDirectoryOverride(const std::string& directory) : previous_(Value()) { SetValue(directory); }
+  ~DataDirectoryOverride() {
+    if (previous_) {
+      SetValue(*previous_);
+    } else {
+      DeleteValue();
+    }
+  }
+  DataDirectoryOverride(const DataDirectoryOverride&) = delete;
+  DataDirectoryOverride& operator=(const DataDirectoryOverride&) = delete;
+
+  static std::optional<std::string> Value() {
+    char value[512] = {};
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\KELO", "Data Directory", RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    return std::string(value);
+  }
+  static void SetValue(const std::string& value) {
+    UniqueRegKey key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) ==
+        ERROR_SUCCESS) {
+      (void)RegSetValueExA(key.Get(), "Data Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>(value.size() + 1));
+    }
+  }
+  static void DeleteValue() {
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, KEY_WRITE, key.Put()) == ERROR_SUCCESS) {
+      (void)RegDeleteValueA(key.Get(), "Data Directory");
+    }
+  }
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+// A fresh directory in the temporary directory, made the data directory.
+inline std::string ScratchDirectoryPath(const char* prefix) {
+  char temp[MAX_PATH + 1];
+  (void)GetTempPathA(sizeof temp, temp);
+  return std::string(temp) + prefix + std::to_string(GetCurrentProcessId());
+}
