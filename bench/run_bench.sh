@@ -3,8 +3,8 @@
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-lock=/tmp/kelo-build.lock
-mingw_dir="$repo/build/mingw-i686"
+. "$repo/bench/bench_common.sh"
+mingw_dir="$bench_mingw_dir"
 client_dir="$repo/build/bench-client"
 real_exe="$mingw_dir/print_service/KeloPrintService.exe"
 fixed_exe="$mingw_dir/bench/fixed_json_server.exe"
@@ -20,80 +20,25 @@ ack_modes="${KELO_BENCH_ACK_MODES:-delayed quick}"
 
 if [[ "${1:-}" != --measure ]]; then
   cd "$repo"
-  # The machine is shared: every build step takes the lock on its own, briefly.
-  if ! grep -q fixed_json_server "$mingw_dir/build.ninja" 2>/dev/null; then
-    flock "$lock" cmake --preset mingw-i686 >/dev/null
-  fi
-  flock "$lock" cmake --build "$mingw_dir" --target KeloPrintService fixed_json_server queue_defaults
+  bench_build_mingw fixed_json_server KeloPrintService queue_defaults
   if [[ ! -f "$client_dir/build.ninja" ]]; then
-    flock "$lock" cmake -S bench -B "$client_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    flock -o "$bench_lock" cmake -S bench -B "$client_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
-  flock "$lock" cmake --build "$client_dir"
-  # The measured part holds the lock for its whole run; -o keeps the lock's
-  # descriptor out of the Wine processes, so a straggler cannot hold it.
-  KELO_BENCH_STARTED="$(date +%s)" exec flock -o "$lock" bash "$repo/bench/run_bench.sh" --measure
+  flock -o "$bench_lock" cmake --build "$client_dir"
+  bench_measure_under_lock "$repo/bench/run_bench.sh"
 fi
 
-# Uses the prepared test environment when there is one, otherwise prepares its own
-# (Wine prefix, Xvfb, CUPS queues) and tears it down at the end.
-env_sh="$repo/build/test-run/env.sh"
-own_harness=0
-if [[ ! -f "$env_sh" ]]; then
-  export KELO_TEST_RUN="$repo/build/bench-run"
-  bash "$repo/tests/harness/harness.sh" prepare >/dev/null
-  own_harness=1
-  env_sh="$KELO_TEST_RUN/env.sh"
-fi
-. "$env_sh"
-
+bench_use_environment
 work="$(mktemp -d)"
-pids=()
-stop_servers() {
-  local pid i
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    for i in $(seq 1 50); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-  done
-  pids=()
+clean_up() {
+  stop_servers
   rm -rf "$work"
-  if [[ "$own_harness" == 1 ]]; then
-    bash "$repo/tests/harness/harness.sh" teardown >/dev/null
-    own_harness=0
-  fi
+  bench_release_environment
 }
-trap stop_servers EXIT
+trap clean_up EXIT
 trap 'exit 130' INT TERM
 
-# Prints the HTTP status of one GetPrinters call (000: no answer), body into $2.
-answer() {
-  curl -s -m 5 -d '' -o "$2" -w '%{http_code}' "http://127.0.0.1:$1/klapi/GetPrinters" || true
-}
-
-wait_ready() {  # port pid name
-  local i
-  for i in $(seq 1 300); do
-    [[ "$(answer "$1" /dev/null)" == 200 ]] && return 0
-    if ! kill -0 "$2" 2>/dev/null; then
-      echo "$3 ended before answering; its output:" >&2
-      cat "$work/$3.log" >&2
-      return 1
-    fi
-    sleep 0.1
-  done
-  echo "$3 did not answer on port $1 within 30 s" >&2
-  return 1
-}
-
-for port in "$real_port" "$fixed_port"; do
-  if [[ "$(answer "$port" /dev/null)" != 000 ]]; then
-    echo "something already answers on 127.0.0.1:$port; stop it first" >&2
-    exit 1
-  fi
-done
+refuse_busy_ports "$real_port" "$fixed_port"
 
 # Standard output of both goes to files: the real program writes its diagnostic
 # lines there on every request, as it does when redirected in the field.
@@ -106,18 +51,9 @@ fixed_pid=$!
 wait_ready "$real_port" "$real_pid" real
 wait_ready "$fixed_port" "$fixed_pid" fixed
 
-cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
-compiler_of() { sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$1"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -1; }
-mingw_type="$(cache_value "$mingw_dir" CMAKE_BUILD_TYPE)"
-mingw_flags="$(cache_value "$mingw_dir" "CMAKE_CXX_FLAGS_${mingw_type^^}")"
-client_flags="$(cache_value "$client_dir" CMAKE_CXX_FLAGS_RELEASE)"
-echo "== build"
-echo "servers:   $("$(compiler_of "$mingw_dir")" --version | head -1), $mingw_type ($mingw_flags), static"
-echo "client:    $("$(compiler_of "$client_dir")" --version | head -1), Release ($client_flags), native"
-echo "cpp-httplib $(sed -n 's/^#define CPPHTTPLIB_VERSION "\(.*\)"/\1/p' "$repo/deps/cpp-httplib/httplib.h"), $(wine --version)"
-echo "== machine"
-echo "$(nproc) cores available, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), kernel $(uname -r)"
-echo "(client and both servers share these cores; the client runs natively, the servers under Wine)"
+client_flags="$(bench_cache_value "$client_dir" CMAKE_CXX_FLAGS_RELEASE)"
+print_build_and_machine "$("$(bench_compiler_of "$client_dir")" --version | head -1), Release ($client_flags), native" \
+  "client and both servers share these cores; the client runs natively, the servers under Wine"
 
 echo "== answers"
 real_status="$(answer "$real_port" "$work/real.json")"
@@ -141,6 +77,6 @@ for name in real fixed; do
   kill -0 "${!pid_var}" 2>/dev/null || echo "warning: the $name server ended during the run" >&2
 done
 echo "real program wrote $(wc -l <"$work/real.log") diagnostic lines"
-stop_servers
+clean_up
 trap - EXIT
 echo "servers stopped; total time $(($(date +%s) - ${KELO_BENCH_STARTED:-$(date +%s)})) s from the end of the build"

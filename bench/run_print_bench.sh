@@ -3,8 +3,8 @@
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-lock=/tmp/kelo-build.lock
-mingw_dir="$repo/build/mingw-i686"
+. "$repo/bench/bench_common.sh"
+mingw_dir="$bench_mingw_dir"
 real_exe="$mingw_dir/print_service/KeloPrintService.exe"
 handler_exe="$mingw_dir/bench/print_handler_server.exe"
 client="$repo/bench/print_bench_client.py"
@@ -20,27 +20,11 @@ queue="${KELO_PRINT_BENCH_QUEUE:-KeloTest300}"
 
 if [[ "${1:-}" != --measure ]]; then
   cd "$repo"
-  # The machine is shared: every build step takes the lock on its own, briefly.
-  if ! grep -q print_handler_server "$mingw_dir/build.ninja" 2>/dev/null; then
-    flock -o "$lock" cmake --preset mingw-i686 >/dev/null
-  fi
-  flock -o "$lock" cmake --build "$mingw_dir" --target KeloPrintService print_handler_server queue_defaults
-  # The measured part holds the lock for its whole run; -o keeps the lock's
-  # descriptor out of the Wine processes, so a straggler cannot hold it.
-  KELO_BENCH_STARTED="$(date +%s)" exec flock -o "$lock" bash "$repo/bench/run_print_bench.sh" --measure
+  bench_build_mingw print_handler_server KeloPrintService queue_defaults
+  bench_measure_under_lock "$repo/bench/run_print_bench.sh"
 fi
 
-# Uses the prepared test environment when there is one, otherwise prepares its own
-# (Wine prefix, Xvfb, CUPS queues) and tears it down at the end.
-env_sh="${KELO_BENCH_ENV_SH:-$repo/build/test-run/env.sh}"
-own_harness=0
-if [[ ! -f "$env_sh" ]]; then
-  export KELO_TEST_RUN="$repo/build/bench-run"
-  bash "$repo/tests/harness/harness.sh" prepare >/dev/null
-  own_harness=1
-  env_sh="$KELO_TEST_RUN/env.sh"
-fi
-. "$env_sh"
+bench_use_environment
 job_dir="$KELO_JOB_DIR/$queue"
 
 # What the run leaves behind is whatever is new in these places at the end: stored
@@ -56,56 +40,16 @@ stored_images() {
 
 work="$(mktemp -d)"
 stored_images | sort >"$work/before.txt"
-pids=()
-stop_servers() {
-  local pid i
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    for i in $(seq 1 50); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-  done
-  pids=()
-}
 clean_up() {
   stop_servers
   if [[ -f "$work/before.txt" ]]; then
     stored_images | sort | comm -13 "$work/before.txt" - | while read -r path; do rm -f -- "$path"; done
   fi
   rm -rf "$work"
-  if [[ "$own_harness" == 1 ]]; then
-    bash "$repo/tests/harness/harness.sh" teardown >/dev/null
-    own_harness=0
-  fi
+  bench_release_environment
 }
 trap clean_up EXIT
 trap 'exit 130' INT TERM
-
-# Prints the HTTP status of one GetPrinters call (000: no answer).
-answer() {
-  curl -s -m 5 -d '' -o /dev/null -w '%{http_code}' "http://127.0.0.1:$1/klapi/GetPrinters" || true
-}
-
-wait_ready() {  # port pid name
-  local i
-  for i in $(seq 1 300); do
-    if [[ "$(answer "$1")" == 200 ]]; then
-      # A copy that cannot bind (another server holds the port) ends at once.
-      sleep 0.2
-      kill -0 "$2" 2>/dev/null && return 0
-    fi
-    if ! kill -0 "$2" 2>/dev/null; then
-      echo "$3 ended before answering; its output:" >&2
-      cat "$work/$3.log" >&2
-      return 1
-    fi
-    sleep 0.1
-  done
-  echo "$3 did not answer on port $1 within 30 s" >&2
-  return 1
-}
 
 # Peak resident set and peak virtual size of a process, in MiB.
 peaks() {  # pid
@@ -113,12 +57,7 @@ peaks() {  # pid
     "/proc/$1/status"
 }
 
-for port in "$real_port" "$handler_port"; do
-  if [[ "$(answer "$port")" != 000 ]]; then
-    echo "something already answers on 127.0.0.1:$port; stop it first" >&2
-    exit 1
-  fi
-done
+refuse_busy_ports "$real_port" "$handler_port"
 
 # Noise from /dev/urandom, so that no size comes out smaller for being compressible;
 # zlib level 1 (-quality 10) because harder compression gains nothing on noise.
@@ -128,17 +67,8 @@ for edge in $edges; do
 done
 warmup_png="$work/noise_$(set -- $edges; echo "$1").png"
 
-cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
-compiler_of() { sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$1"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -1; }
-mingw_type="$(cache_value "$mingw_dir" CMAKE_BUILD_TYPE)"
-mingw_flags="$(cache_value "$mingw_dir" "CMAKE_CXX_FLAGS_${mingw_type^^}")"
-echo "== build"
-echo "servers:   $("$(compiler_of "$mingw_dir")" --version | head -1), $mingw_type ($mingw_flags), static, 32-bit"
-echo "client:    $(python3 --version) (http.client), native"
-echo "cpp-httplib $(sed -n 's/^#define CPPHTTPLIB_VERSION "\(.*\)"/\1/p' "$repo/deps/cpp-httplib/httplib.h"), $(wine --version)"
-echo "== machine"
-echo "$(nproc) cores available, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), kernel $(uname -r)"
-echo "(client, both servers, CUPS and its filters share these cores)"
+print_build_and_machine "$(python3 --version) (http.client), native" \
+  "client, both servers, CUPS and its filters share these cores"
 
 # One fresh pair of servers per size, so each peak belongs to one size: the first
 # image is printed once on both as a warm-up (not timed), then the size $repeats times,

@@ -48,9 +48,11 @@ class DataDirectoryOverride {
   std::optional<std::string> previous_;
 };
 
-// A fresh directory in the temporary directory, made the data directory.
-inline std::string ScratchDirectoryPath(const char* prefix) {
+// Creates a directory of this process's own in the temporary directory.
+inline std::string CreateScratchDirectory(const char* prefix) {
   char temp[MAX_PATH + 1];
   (void)GetTempPathA(sizeof temp, temp);
-  return std::string(temp) + prefix + std::to_string(GetCurrentProcessId());
+  const std::string dir = std::string(temp) + prefix + std::to_string(GetCurrentProcessId());
+  (void)CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
 }

@@ -68,6 +68,9 @@ struct HttpServerSetup {
 int RunHttpServerWith(HttpServerSetup setup);
 // The program's server thread: real printer adapters, 127.0.0.1:6780.
 int RunHttpServer();
+// Windows: binds the listening socket for exclusive use. The library's
+// SO_REUSEADDR would let a second copy bind the same port and take over connections.
+httplib::SocketOptions ExclusivePortSocketOptions();
 // Ends the running server, if any: closes the listening socket and waits up to
 // `wait` for requests in progress to finish. True when the server has ended.
 bool StopHttpServer(std::chrono::milliseconds wait);

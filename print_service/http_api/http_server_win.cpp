@@ -7,6 +7,7 @@
 #include "print_service/imaging/image_store_win.h"
 #include "print_service/imaging/print_image.h"
 #include "print_service/imaging/print_job.h"
+#include "print_service/imaging/system_request_clock_win.h"
 #include "print_service/printers/get_printer_resolution.h"
 #include "print_service/printers/get_printers.h"
 #include "print_service/printers/settings_registry_win.h"
@@ -15,12 +16,6 @@
 #include <memory>
 
 namespace {
-
-class SystemRequestClock final : public RequestClock {
- public:
-  uint32_t ThreadId() override { return GetCurrentThreadId(); }
-  uint32_t TickCount() override { return GetTickCount(); }
-};
 
 // The real adapters behind the print route, alive as long as its handler.
 struct PrintRoute {
@@ -32,6 +27,13 @@ struct PrintRoute {
 };
 
 }  // namespace
+
+httplib::SocketOptions ExclusivePortSocketOptions() {
+  return [](socket_t sock) {
+    BOOL on = TRUE;
+    (void)setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on));
+  };
+}
 
 int RunHttpServer() {
   // Owned by the handlers, which may outlive this function on worker threads at exit.
@@ -53,11 +55,6 @@ int RunHttpServer() {
     HandlePrintImage(print->ports, req, res, reader);
   };
   setup.housekeeping = CleanupTempImages;
-  // The library's SO_REUSEADDR would let a second copy bind the same port on
-  // Windows and take over connections; exclusive use makes its bind fail.
-  setup.socketOptions = [](socket_t sock) {
-    BOOL on = TRUE;
-    (void)setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on));
-  };
+  setup.socketOptions = ExclusivePortSocketOptions();
   return RunHttpServerWith(std::move(setup));
 }

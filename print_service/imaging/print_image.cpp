@@ -5,8 +5,6 @@
 #include "print_service/imaging/base64_decode.h"
 #include "print_service/imaging/temp_image.h"
 
-#include <vector>
-
 namespace {
 
 JsonPtr BuildPrintAnswerTree(PrintOutcome outcome) {
@@ -30,6 +28,7 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
   }
   log.Line(context);
 
+  // The thread identifier first, then the tick count.
   const uint32_t threadId = ports.clock.ThreadId();
   const std::string imageFileName = TempImageName(threadId, ports.clock.TickCount());
   log.Line("生成唯一文件名: " + imageFileName);

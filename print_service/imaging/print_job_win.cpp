@@ -60,17 +60,9 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
     return PrintOutcome::kOpenPrinterFailed;
   }
 
-  // The driver's current defaults, in a movable block as the DC functions expect.
-  const LONG devModeSize = QueueSettings(printer.Get(), wideName, nullptr, 0);
-  if (devModeSize <= 0) return PrintOutcome::kPrinterSettingsFailed;
-  UniqueGlobal devModeBlock(GlobalAlloc(GHND, static_cast<SIZE_T>(devModeSize)));
-  if (!devModeBlock) return PrintOutcome::kPrinterSettingsFailed;
-  auto* devMode = static_cast<DEVMODEW*>(GlobalLock(devModeBlock.Get()));
+  QueueDevMode settings(printer.Get(), wideName);
+  DEVMODEW* devMode = settings.Get();
   if (devMode == nullptr) return PrintOutcome::kPrinterSettingsFailed;
-  ScopeGuard unlock([&] { (void)GlobalUnlock(devModeBlock.Get()); });
-  if (QueueSettings(printer.Get(), wideName, devMode, DM_OUT_BUFFER) < 0) {
-    return PrintOutcome::kPrinterSettingsFailed;
-  }
 
   UniqueDC dc(CreateDCW(nullptr, wideName.c_str(), nullptr, devMode));
   if (!dc) {
@@ -99,8 +91,7 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
   log.Print(Decimal(paper.length) + "  " + Decimal(paper.width));
   (void)ResetDCW(dc.Get(), devMode);  // a driver that keeps its page still prints the image
   const short quality = devMode->dmPrintQuality;
-  unlock.Dismiss();
-  (void)GlobalUnlock(devModeBlock.Get());
+  settings.Unlock();
 
   DOCINFOW docInfo = {};
   docInfo.cbSize = sizeof(docInfo);

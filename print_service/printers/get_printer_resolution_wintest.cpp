@@ -13,7 +13,7 @@ namespace {
 // A fresh data directory for one test, with the settings files it writes.
 class ScratchDataDirectory {
  public:
-  ScratchDataDirectory() : path_(MakeDirectory()), override_(path_) {}
+  ScratchDataDirectory() : path_(CreateScratchDirectory("kelo-settings-")), override_(path_) {}
   ~ScratchDataDirectory() {
     for (const std::string& file : files_) (void)DeleteFileA(file.c_str());
     (void)RemoveDirectoryA(path_.c_str());
@@ -26,11 +26,6 @@ class ScratchDataDirectory {
   }
 
  private:
-  static std::string MakeDirectory() {
-    const std::string dir = ScratchDirectoryPath("kelo-settings-");
-    (void)CreateDirectoryA(dir.c_str(), nullptr);
-    return dir;
-  }
   std::string path_;
   DataDirectoryOverride override_;
   std::vector<std::string> files_;

@@ -1,12 +1,26 @@
 // A queue's default settings block (DEVMODEW) from its driver (Windows).
 #pragma once
 
-#include "common/windows_include.h"
+#include "common/unique_owner.h"
 
 #include <string>
 
-// DocumentPropertiesW without a window or input: mode 0 gives the block's size,
-// DM_OUT_BUFFER fills out. Wine's PostScript driver fails with a sharing
-// violation while another thread reads the same queue's settings; that is
-// retried a few times rather than failing the request.
-LONG QueueSettings(HANDLE printer, std::wstring& name, DEVMODEW* out, DWORD mode);
+// The driver's current defaults for a queue, in a movable global block as the
+// DC functions expect, locked for as long as it is read or changed.
+class QueueDevMode {
+ public:
+  QueueDevMode(HANDLE printer, std::wstring& name);
+  ~QueueDevMode() { Unlock(); }
+  QueueDevMode(const QueueDevMode&) = delete;
+  QueueDevMode& operator=(const QueueDevMode&) = delete;
+
+  // Null when the driver reported no block, memory was short or the block could
+  // not be filled; a null block must not be read.
+  DEVMODEW* Get() const { return devMode_; }
+  // Ends access to the block; Get() is null afterwards.
+  void Unlock();
+
+ private:
+  UniqueGlobal block_;
+  DEVMODEW* devMode_ = nullptr;
+};

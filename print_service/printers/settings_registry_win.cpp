@@ -1,7 +1,6 @@
 // Registry, profile file and device adapters of the resolution endpoint.
 #include "print_service/printers/settings_registry_win.h"
 
-#include "common/scope_guard.h"
 #include "common/text_convert.h"
 #include "print_service/printers/queue_settings_win.h"
 #include "usb_service/provisioning/settings_store.h"
@@ -80,17 +79,8 @@ DeviceLookup SpoolerPrinterDevice::Query(const std::string& printName, DeviceVal
   if (!OpenPrinterW(wideName.data(), hPrinter.Put(), nullptr)) return DeviceLookup::kOpenFailed;
 
   // Without a settings block the device context is made from the driver's defaults.
-  UniqueGlobal block;
-  const LONG size = QueueSettings(hPrinter.Get(), wideName, nullptr, 0);
-  if (size > 0) block.Reset(GlobalAlloc(GHND, static_cast<SIZE_T>(size)));
-  auto* locked = block ? static_cast<DEVMODEW*>(GlobalLock(block.Get())) : nullptr;
-  ScopeGuard unlock([&] {
-    if (locked != nullptr) (void)GlobalUnlock(block.Get());
-  });
-  DEVMODEW* devMode = locked;
-  if (devMode != nullptr && QueueSettings(hPrinter.Get(), wideName, devMode, DM_OUT_BUFFER) < 0) {
-    devMode = nullptr;  // unfilled: not to be used
-  }
+  QueueDevMode settings(hPrinter.Get(), wideName);
+  DEVMODEW* devMode = settings.Get();
 
   UniqueDC dc(CreateDCW(nullptr, wideName.c_str(), nullptr, devMode));
   if (!dc) return DeviceLookup::kCreateDcFailed;

@@ -16,9 +16,9 @@ log() { printf '[harness] %s\n' "$*"; }
 
 # Label queues: name, dpi, default page; KELO_QUEUES (lines of the same form) replaces them.
 if [ -n "${KELO_QUEUES:-}" ]; then
-  mapfile -t QUEUE_SPECS <<<"$KELO_QUEUES"
+  mapfile -t QUEUE_TABLE <<<"$KELO_QUEUES"
 else
-  QUEUE_SPECS=(
+  QUEUE_TABLE=(
     "KELO 203 w288h432"
     "KeloTest203 203 w288h432"
     "KeloTest300 300 w144h216"
@@ -49,9 +49,9 @@ start_cups() {
 
 add_queues() {
   : >"$QUEUES_FILE"
-  local spec name dpi page ppd
-  for spec in "${QUEUE_SPECS[@]}"; do
-    read -r name dpi page <<<"$spec"
+  local entry name dpi page ppd
+  for entry in "${QUEUE_TABLE[@]}"; do
+    read -r name dpi page <<<"$entry"
     ppd="$RUN/ppd/$name.ppd"
     mkdir -p "$RUN/ppd" "$RUN/jobs/$name"
     sed -e "s/@DPI@/$dpi/g" -e "s/@PAGE@/$page/g" "$HERE/label.ppd.in" >"$ppd"
@@ -104,9 +104,9 @@ make_locales() {
 # resolution as its default DEVMODE.
 seed_print_quality() {
   local tool="${KELO_QUEUE_DEFAULTS_EXE:-$ROOT/build/mingw-i686/tests/wine/queue_defaults.exe}"
-  local spec name dpi
-  for spec in "${QUEUE_SPECS[@]}"; do
-    read -r name dpi _ <<<"$spec"
+  local entry name dpi
+  for entry in "${QUEUE_TABLE[@]}"; do
+    read -r name dpi _ <<<"$entry"
     [ "$dpi" = 300 ] && continue
     if [ ! -f "$tool" ]; then
       echo "missing $tool: build the mingw-i686 preset first" >&2

@@ -22,7 +22,7 @@ std::string ReadFile(const std::string& path) {
 // A fresh data directory for one test; its files go afterwards.
 class ScratchStore {
  public:
-  ScratchStore() : dir_(MakeDirectory()), override_(dir_) {}
+  ScratchStore() : dir_(CreateScratchDirectory("kelo-store-")), override_(dir_) {}
   ~ScratchStore() {
     for (const char* pattern : {"\\*.ini", "\\*.bin", "\\*.txt"}) {
       WIN32_FIND_DATAA found;
@@ -41,11 +41,6 @@ class ScratchStore {
   static void DeleteValue() { DataDirectoryOverride::DeleteValue(); }
 
  private:
-  static std::string MakeDirectory() {
-    const std::string dir = ScratchDirectoryPath("kelo-store-");
-    (void)CreateDirectoryA(dir.c_str(), nullptr);
-    return dir;
-  }
   std::string dir_;
   DataDirectoryOverride override_;
 };
