@@ -65,6 +65,9 @@ std::optional<std::vector<QueueRecord2>> SpoolerQueues::EnumerateQueues() {
 }
 
 void SpoolerQueues::AddPrinterQueue(const std::string& name, const QueueTemplate& t, uint32_t position) {
+  // Windows refuses a queue without a driver; Wine would add one, which would then
+  // count as the maker's under an empty "DriverName".
+  if (t.driverName.empty()) return;
   std::string printerName = name;
   std::string port = t.printerPort;
   std::string driver = t.driverName;
