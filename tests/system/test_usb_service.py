@@ -1,0 +1,220 @@
+"""KeloUsbService under Wine's service manager, with simulated USB label printers:
+the start-up pass, pause and continue, stop, another service name, a printer that
+never answers, and a start outside the service manager.
+
+Wine delivers no device notifications to services, and opens a renamed queue only
+by its old name, so only the start-up pass is checked here."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import kelo_system as ks
+
+DEFAULT_NAME = 'USB Printer Service KELO'
+OTHER_NAME = 'Kelo Label Printer Service Under Another Name'  # longer than 27 characters
+DRIVER = 'Kelo Label Driver'
+SETTINGS_KEY = r'HKLM\Software\KELO'
+RUNNING, STOP_PENDING, STOPPED = 4, 3, 1
+
+# State 8 (enabled); print type 3, thickness 4, speed 5, resolution class 2 in bytes 8 to 11.
+BLOCK = bytes([8, 0, 0, 0, 0, 0, 0, 0, 3, 4, 5, 2]) + bytes(range(100, 120))
+PRINTER = '7&svc1&0&2'
+SILENT_PRINTER = '7&svc2&0&2'  # sorts after PRINTER: the working printer stays device 0
+
+
+def wine(*args, timeout=60):
+    return subprocess.run(['wine', *args], capture_output=True, text=True, timeout=timeout)
+
+
+def probe(*args, timeout=60):
+    return wine(os.environ['KELO_SERVICE_PROBE_EXE'], *args, timeout=timeout)
+
+
+def sim(*args):
+    return wine(os.environ['KELO_USB_SIM_EXE'], *args)
+
+
+def reg(*args):
+    return wine('reg', *args)
+
+
+def parse_status(text):
+    fields = dict(re.findall(r'(\w+)=(\w+)', text))
+    return {k: int(v, 0) for k, v in fields.items()}
+
+
+def status(service):
+    return parse_status(probe('query', service).stdout)
+
+
+def queues():
+    out = probe('queues', DRIVER).stdout
+    return {name: (int(attributes), int(state))
+            for name, attributes, state in (line.strip().split('|') for line in out.splitlines() if line.strip())}
+
+
+def service_processes():
+    out = subprocess.run(['pgrep', '-f', r'KeloUsbService\.exe'], capture_output=True, text=True).stdout
+    return out.split()
+
+
+def set_template(service, base_name):
+    key = 'HKLM\\Software\\' + service
+    for value, data in (('PrinterName', base_name), ('DriverName', DRIVER), ('PrinterPort', 'FILE:')):
+        assert reg('add', key, '/v', value, '/t', 'REG_SZ', '/d', data, '/f').returncode == 0
+
+
+def delete_maker_queues():
+    # A queue renamed under Wine still opens only by the name it was born with.
+    names = list(queues())
+    for base in ('KeloUsbTest', 'KeloUsbOther'):
+        names += [base, base + ' #0', base + ' #1']
+    probe('delete', *names)
+
+
+class UsbServiceUnderTheServiceManager(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        for variable in ('KELO_USB_SERVICE_EXE', 'KELO_USB_SIM_EXE', 'KELO_SERVICE_PROBE_EXE'):
+            if not os.environ.get(variable):
+                raise RuntimeError(variable + ' is not set')
+        cls.exe_win = subprocess.run(['winepath', '-w', os.environ['KELO_USB_SERVICE_EXE']], capture_output=True,
+                                     text=True).stdout.strip()
+        assert probe('driver', DRIVER).returncode == 0, 'the driver of our own queues'
+        cls.silent = None
+        cls.cleanup_services()
+        delete_maker_queues()
+        cls.previous_directory = cls.data_directory()
+        cls.unix_dir = tempfile.mkdtemp(prefix='kelo-usb-data-', dir=os.environ.get('KELO_TEST_RUN'))
+        cls.win_dir = subprocess.run(['winepath', '-w', cls.unix_dir], capture_output=True, text=True).stdout.strip()
+        assert reg('add', SETTINGS_KEY, '/v', 'Data Directory', '/t', 'REG_SZ', '/d', cls.win_dir, '/f').returncode == 0
+        set_template(DEFAULT_NAME, 'KeloUsbTest')
+        set_template(OTHER_NAME, 'KeloUsbOther')
+        assert sim('plug', PRINTER, BLOCK.hex()).returncode == 0
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stop_silent_printer()
+        cls.cleanup_services()
+        sim('remove', PRINTER)
+        sim('remove', SILENT_PRINTER)
+        delete_maker_queues()
+        for service in (DEFAULT_NAME, OTHER_NAME):
+            reg('delete', 'HKLM\\Software\\' + service, '/f')
+        if cls.previous_directory is None:
+            reg('delete', SETTINGS_KEY, '/v', 'Data Directory', '/f')
+        else:
+            reg('add', SETTINGS_KEY, '/v', 'Data Directory', '/t', 'REG_SZ', '/d', cls.previous_directory, '/f')
+        shutil.rmtree(cls.unix_dir, ignore_errors=True)
+
+    @staticmethod
+    def data_directory():
+        for line in reg('query', SETTINGS_KEY, '/v', 'Data Directory').stdout.splitlines():
+            if 'Data Directory' in line:
+                return line.split('REG_SZ', 1)[1].strip()
+        return None
+
+    @classmethod
+    def cleanup_services(cls):
+        for service in (DEFAULT_NAME, OTHER_NAME):
+            if status(service).get('state', STOPPED) != STOPPED:
+                probe('control', service, '1')
+                probe('wait', service, str(STOPPED), '10000')
+            wine('sc', 'delete', service)
+
+    @classmethod
+    def stop_silent_printer(cls):
+        if cls.silent is not None:
+            cls.silent.stdin.close()
+            cls.silent.stdout.close()
+            try:
+                cls.silent.wait(10)
+            except subprocess.TimeoutExpired:
+                cls.silent.kill()
+                cls.silent.wait(10)
+            cls.silent = None
+
+    def install(self, service):
+        result = wine('sc', 'create', service, 'binPath=', self.exe_win)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.addCleanup(wine, 'sc', 'delete', service)
+
+    def start(self, service):
+        started = time.monotonic()
+        wine('net', 'start', service, timeout=120)
+        running = probe('wait', service, str(RUNNING), '30000')
+        self.assertEqual(running.returncode, 0, running.stdout)
+        return time.monotonic() - started
+
+    def stop(self, service):
+        answer = parse_status(probe('control', service, '1').stdout)
+        self.assertEqual(answer.get('state'), STOP_PENDING, 'reported before the stop event is signalled')
+        stopped = probe('wait', service, str(STOPPED), '15000')
+        self.assertEqual(stopped.returncode, 0, stopped.stdout)
+        final = parse_status(stopped.stdout)
+        self.assertEqual((final['exit'], final['specific']), (0, 0))
+        self.assertTrue(ks.wait_until(lambda: not service_processes(), 10), 'the service process ends')
+
+    def file(self, name):
+        with open(os.path.join(self.unix_dir, name), 'rb') as f:
+            return f.read()
+
+    def test_a_started_outside_the_service_manager_it_exits_0_and_touches_no_queue(self):
+        self.assertEqual(queues(), {})
+        result = subprocess.run(['wine', os.environ['KELO_USB_SERVICE_EXE']], capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(queues(), {}, 'a printer is plugged in and the template is set, yet no queue may appear')
+        self.assertFalse(os.path.exists(os.path.join(self.unix_dir, 'sync_log.txt')))
+
+    def test_b_start_up_pass_then_pause_continue_and_stop(self):
+        self.install(DEFAULT_NAME)
+        self.start(DEFAULT_NAME)
+        running = status(DEFAULT_NAME)
+        self.assertEqual(running, {'state': RUNNING, 'exit': 0, 'specific': 0, 'controls': 3, 'type': 0x10})
+
+        # Born as "KeloUsbTest #0" with Position 1, renamed to the base name, online.
+        self.assertEqual(list(queues()), ['KeloUsbTest'])
+        self.assertEqual(queues()['KeloUsbTest'][0] & 0x400, 0)
+        self.assertEqual(self.file('KeloUsbTest.ini'),
+                         b'[Print Settings]\r\nPrinttype=3\r\nThickness=4\r\nSpeed=5\r\nResolution=306\r\nRotation=0\r\n')
+        self.assertEqual(self.file('KeloUsbTest.bin'), (BLOCK + bytes(63))[:63])
+        self.assertIn(b'  printer : KeloUsbTest\r\n', self.file('sync_log.txt'))
+
+        for control in ('2', '3', '128'):  # pause, continue, one the handler ignores
+            answer = probe('control', DEFAULT_NAME, control)
+            self.assertEqual(answer.returncode, 0, answer.stdout)
+            self.assertEqual(parse_status(answer.stdout)['state'], RUNNING, 'control %s' % control)
+        self.assertEqual(status(DEFAULT_NAME)['state'], RUNNING)
+        self.stop(DEFAULT_NAME)
+
+    def test_c_under_another_name_it_reads_the_template_of_that_name(self):
+        delete_maker_queues()
+        self.install(OTHER_NAME)
+        self.start(OTHER_NAME)  # the handler is registered under the whole name, or no status ever comes
+        self.assertEqual(list(queues()), ['KeloUsbOther'])
+        self.assertIn(b'  printer : KeloUsbOther\r\n', self.file('sync_log.txt'))
+        self.stop(OTHER_NAME)
+
+    def test_d_a_printer_that_never_answers_does_not_hold_the_start(self):
+        delete_maker_queues()
+        type(self).silent = subprocess.Popen(['wine', os.environ['KELO_USB_SIM_EXE'], 'silent', SILENT_PRINTER],
+                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.assertEqual(self.silent.stdout.readline().strip(), b'ready')
+        self.install(DEFAULT_NAME)
+        elapsed = self.start(DEFAULT_NAME)
+        # Each read of the silent printer gives up after 2 s; the pass reads it once.
+        self.assertGreater(elapsed, 1.8, 'the silent printer was read')
+        self.assertLess(elapsed, 10)
+        self.assertEqual(list(queues()), ['KeloUsbTest'], 'one enabled printer, one queue')
+        self.stop(DEFAULT_NAME)
+        self.stop_silent_printer()
+
+
+if __name__ == '__main__':
+    result = unittest.main(exit=False, verbosity=2).result
+    sys.exit(0 if result.wasSuccessful() and result.testsRun > 0 else 1)

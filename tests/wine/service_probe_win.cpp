@@ -1,0 +1,125 @@
+// Test tool for KeloUsbService under Wine: what sc and net cannot do.
+//   service_probe query SERVICE          state, exit codes, accepted controls, type
+//   service_probe control SERVICE CODE   sends a control (pause 2, continue 3, stop 1, ...)
+//   service_probe wait SERVICE STATE MS  polls until the state is reached
+//   service_probe driver NAME            installs a printer driver of that name (Wine's
+//                                        PostScript driver), so that only our queues use it
+//   service_probe queues DRIVER          lists the queues of a driver: name, attributes, status
+//   service_probe delete NAME...         deletes queues by name
+#include "common/unique_owner.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ServiceHandleTraits {
+  using Type = SC_HANDLE;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)CloseServiceHandle(h); }
+};
+using UniqueService = UniqueOwner<ServiceHandleTraits>;
+
+void Print(const SERVICE_STATUS& s) {
+  std::printf("state=%lu exit=%lu specific=%lu controls=%lu type=0x%lx\n", s.dwCurrentState, s.dwWin32ExitCode,
+              s.dwServiceSpecificExitCode, s.dwControlsAccepted, s.dwServiceType);
+}
+
+UniqueService OpenNamedService(const char* name, DWORD access) {
+  UniqueService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return UniqueService();
+  return UniqueService(OpenServiceA(manager.Get(), name, access));
+}
+
+int Query(const char* name) {
+  UniqueService service = OpenNamedService(name, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  if (!service || !QueryServiceStatus(service.Get(), &status)) return 1;
+  Print(status);
+  return 0;
+}
+
+int Control(const char* name, DWORD code) {
+  UniqueService service = OpenNamedService(name, SERVICE_ALL_ACCESS);
+  if (!service) return 1;
+  SERVICE_STATUS status{};
+  const BOOL sent = ControlService(service.Get(), code, &status);
+  const DWORD error = GetLastError();
+  if (!sent) {
+    std::printf("error=%lu\n", error);
+    return 1;
+  }
+  Print(status);
+  return 0;
+}
+
+int Wait(const char* name, DWORD state, DWORD timeoutMs) {
+  UniqueService service = OpenNamedService(name, SERVICE_QUERY_STATUS);
+  if (!service) return 1;
+  const DWORD started = GetTickCount();
+  SERVICE_STATUS status{};
+  do {
+    if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState == state) {
+      Print(status);
+      return 0;
+    }
+    Sleep(50);
+  } while (GetTickCount() - started < timeoutMs);
+  Print(status);
+  return 1;
+}
+
+int AddDriver(const char* name) {
+  DRIVER_INFO_3A info{};
+  info.cVersion = 3;
+  info.pName = const_cast<char*>(name);
+  info.pDriverPath = const_cast<char*>("wineps.drv");
+  info.pDataFile = const_cast<char*>("KeloTest300.ppd");  // the harness's queue brought it
+  info.pConfigFile = const_cast<char*>("wineps.drv");
+  info.pDefaultDataType = const_cast<char*>("RAW");
+  return AddPrinterDriverExA(nullptr, 3, reinterpret_cast<BYTE*>(&info), APD_COPY_NEW_FILES) ? 0 : 1;
+}
+
+int Queues(const char* driver) {
+  DWORD needed = 0;
+  DWORD returned = 0;
+  (void)EnumPrintersA(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &returned);
+  std::vector<BYTE> buffer(needed + 4);
+  if (!EnumPrintersA(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer.data(),
+                     static_cast<DWORD>(buffer.size()), &needed, &returned)) {
+    return 1;
+  }
+  const auto* infos = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
+  for (DWORD i = 0; i < returned; ++i) {
+    if (infos[i].pDriverName == nullptr || std::string(infos[i].pDriverName) != driver) continue;
+    std::printf("%s|%lu|%lu\n", infos[i].pPrinterName, infos[i].Attributes, infos[i].Status);
+  }
+  return 0;
+}
+
+int Delete(int count, char** names) {
+  for (int i = 0; i < count; ++i) {
+    PRINTER_DEFAULTSA access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    UniquePrinter printer;
+    if (OpenPrinterA(names[i], printer.Put(), &access)) (void)DeletePrinter(printer.Get());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "query" && argc == 3) return Query(argv[2]);
+  if (command == "control" && argc == 4) return Control(argv[2], std::strtoul(argv[3], nullptr, 10));
+  if (command == "wait" && argc == 5) {
+    return Wait(argv[2], std::strtoul(argv[3], nullptr, 10), std::strtoul(argv[4], nullptr, 10));
+  }
+  if (command == "driver" && argc == 3) return AddDriver(argv[2]);
+  if (command == "queues" && argc == 3) return Queues(argv[2]);
+  if (command == "delete") return Delete(argc - 2, argv + 2);
+  std::fprintf(stderr, "usage: see the top of service_probe_win.cpp\n");
+  return 2;
+}
