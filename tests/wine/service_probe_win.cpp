@@ -7,6 +7,7 @@
 //   service_probe queues DRIVER          lists the queues of a driver: name, attributes, status
 //   service_probe delete NAME...         deletes queues by name
 #include "common/unique_owner.h"
+#include "testing/label_driver_win.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,17 +72,6 @@ int Wait(const char* name, DWORD state, DWORD timeoutMs) {
   return 1;
 }
 
-int AddDriver(const char* name) {
-  DRIVER_INFO_3A info{};
-  info.cVersion = 3;
-  info.pName = const_cast<char*>(name);
-  info.pDriverPath = const_cast<char*>("wineps.drv");
-  info.pDataFile = const_cast<char*>("KeloTest300.ppd");  // the harness's queue brought it
-  info.pConfigFile = const_cast<char*>("wineps.drv");
-  info.pDefaultDataType = const_cast<char*>("RAW");
-  return AddPrinterDriverExA(nullptr, 3, reinterpret_cast<BYTE*>(&info), APD_COPY_NEW_FILES) ? 0 : 1;
-}
-
 int Queues(const char* driver) {
   DWORD needed = 0;
   DWORD returned = 0;
@@ -117,7 +107,7 @@ int main(int argc, char** argv) {
   if (command == "wait" && argc == 5) {
     return Wait(argv[2], std::strtoul(argv[3], nullptr, 10), std::strtoul(argv[4], nullptr, 10));
   }
-  if (command == "driver" && argc == 3) return AddDriver(argv[2]);
+  if (command == "driver" && argc == 3) return InstallLabelDriver(argv[2]) ? 0 : 1;
   if (command == "queues" && argc == 3) return Queues(argv[2]);
   if (command == "delete") return Delete(argc - 2, argv + 2);
   std::fprintf(stderr, "usage: see the top of service_probe_win.cpp\n");

@@ -9,16 +9,6 @@
 
 namespace {
 
-class StoreSettingsWriter final : public SettingsWriter {
- public:
-  void SaveConfigBin(const std::string& queueName, const ConfigBlock& block) override {
-    ::SaveConfigBin(queueName.c_str(), block);
-  }
-  void SyncPrinterIni(const std::string& queueName, const ConfigBlock& block) override {
-    ::SyncPrinterIni(queueName.c_str(), block);
-  }
-};
-
 // A value of at most 255 bytes; missing, of another type or too long: empty.
 std::string ReadTemplateValue(HKEY key, const char* name) {
   char buffer[256] = {};
@@ -32,6 +22,14 @@ std::string ReadTemplateValue(HKEY key, const char* name) {
 }
 
 }  // namespace
+
+void StoreSettingsWriter::SaveConfigBin(const std::string& queueName, const ConfigBlock& block) {
+  ::SaveConfigBin(queueName.c_str(), block);
+}
+
+void StoreSettingsWriter::SyncPrinterIni(const std::string& queueName, const ConfigBlock& block) {
+  ::SyncPrinterIni(queueName.c_str(), block);
+}
 
 std::string QueueTemplateKeyPath(const std::string& serviceName) { return "SOFTWARE\\" + serviceName; }
 

@@ -6,6 +6,13 @@
 
 #include <string>
 
+// The settings store's own functions, under the name the queue is to bear.
+class StoreSettingsWriter final : public SettingsWriter {
+ public:
+  void SaveConfigBin(const std::string& queueName, const ConfigBlock& block) override;
+  void SyncPrinterIni(const std::string& queueName, const ConfigBlock& block) override;
+};
+
 // HKEY_LOCAL_MACHINE "SOFTWARE\<service name>", opened or created with full access.
 class RegistryQueueTemplate final : public QueueTemplateSource {
  public:

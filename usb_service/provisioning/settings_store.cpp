@@ -4,6 +4,14 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+
+ConfigBlock ConfigBlock::FromAnswer(const uint8_t* answer, size_t delivered) {
+  ConfigBlock block;
+  const size_t length = delivered < block.bytes.size() ? delivered : block.bytes.size();
+  if (answer != nullptr) std::memcpy(block.bytes.data(), answer, length);
+  return block;
+}
 
 int ResolutionDpi(const ConfigBlock& block) { return block.ResolutionClass() < 2 ? 203 : 306; }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ inline constexpr wchar_t kFixedDataDirectory[] = L"C:\\ProgramData\\KELO";
 // did not send stay 0.
 struct ConfigBlock {
   std::array<uint8_t, 255> bytes{};
+
+  // The first `delivered` bytes of an answer; a longer answer is cut to the block.
+  static ConfigBlock FromAnswer(const uint8_t* answer, size_t delivered);
 
   uint8_t StateCode() const { return bytes[0]; }
   uint8_t PrintType() const { return bytes[8]; }

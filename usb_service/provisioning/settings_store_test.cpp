@@ -5,6 +5,16 @@
 
 namespace {
 
+TEST(SettingsStore, ABlockHoldsExactlyTheBytesAnswered) {
+  uint8_t answer[300];
+  for (size_t i = 0; i < sizeof answer; ++i) answer[i] = static_cast<uint8_t>(i + 1);
+  const ConfigBlock twelve = ConfigBlock::FromAnswer(answer, 12);
+  EXPECT_EQ(twelve.bytes[11], 12);
+  for (size_t i = 12; i < twelve.bytes.size(); ++i) ASSERT_EQ(twelve.bytes[i], 0) << "byte " << i;
+  EXPECT_EQ(ConfigBlock::FromAnswer(answer, sizeof answer).bytes[254], 255) << "cut to the block";
+  EXPECT_EQ(ConfigBlock::FromAnswer(answer, 0).bytes, ConfigBlock{}.bytes);
+}
+
 TEST(SettingsStore, ResolutionClassGives203Or306) {
   ConfigBlock block;
   for (int c : {0, 1}) {

@@ -7,6 +7,7 @@
 
 #include <setupapi.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -101,8 +102,6 @@ ConfigBlock UsbPrinterBus::GetPrinterConfig(const std::string& devicePath) {
     }
   }
   DWORD delivered = 0;
-  if (GetOverlappedResult(port.Get(), &read->overlapped, &delivered, FALSE)) {
-    std::memcpy(block.bytes.data(), read->buffer, delivered <= sizeof(read->buffer) ? delivered : 0);
-  }
-  return block;
+  if (!GetOverlappedResult(port.Get(), &read->overlapped, &delivered, FALSE)) return block;
+  return ConfigBlock::FromAnswer(read->buffer, delivered);
 }
