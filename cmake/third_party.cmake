@@ -19,7 +19,7 @@ set_target_properties(cjson PROPERTIES C_STANDARD 99)
 
 # GoogleTest from the Debian package's sources, built with our compiler.
 set(KELO_GTEST_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
-if(NOT TARGET gtest)
+if(NOT TARGET gtest AND NOT KELO_FUZZ)
   set(_gtest_dir "${KELO_GTEST_DIR}")
   if(NOT EXISTS "${_gtest_dir}/CMakeLists.txt")
     message(FATAL_ERROR "GoogleTest sources missing in ${_gtest_dir}: run scripts/setup.sh first")

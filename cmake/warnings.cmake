@@ -21,6 +21,20 @@ if(KELO_SANITIZE AND NOT MSVC)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(KELO_TSAN AND NOT MSVC)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# Coverage instrumentation everywhere; only the fuzz targets link libFuzzer's main.
+if(KELO_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "KELO_FUZZ needs clang (libFuzzer): use the linux-fuzz preset")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(MINGW)
   # The runtime DLLs are not on a user's PC (nor in the Wine prefix): link them in.
   add_link_options(-static -static-libgcc -static-libstdc++)

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Sets up everything and runs all tests: the portable code natively under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows programs and
+# AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, a minute of fuzzing per target, then the Windows programs and
 # their tests under Wine (unit, adapter and system tests).
 set -euo pipefail
 
@@ -15,6 +16,14 @@ echo "== native build and tests (ASan + UBSan)"
 cmake --preset linux-asan -DKELO_WERROR=$WERROR >/dev/null
 cmake --build --preset linux-asan
 ctest --preset linux-asan
+
+echo "== concurrency tests (ThreadSanitizer)"
+cmake --preset linux-tsan -DKELO_WERROR=$WERROR >/dev/null
+cmake --build --preset linux-tsan
+ctest --preset linux-tsan
+
+echo "== fuzzing (libFuzzer, 60 s per target)"
+bash scripts/fuzz.sh 60
 
 echo "== Windows build (MinGW-w64 i686)"
 cmake --preset mingw-i686 -DKELO_WERROR=$WERROR >/dev/null
