@@ -16,6 +16,8 @@ PACKAGES=(
   xvfb xdotool x11-utils imagemagick ghostscript
   fonts-wqy-microhei locales
   googletest curl python3 procps psmisc
+  clang-14 libclang-rt-14-dev
+  chromium chromium-driver
 )
 
 log() { printf '[setup] %s\n' "$*"; }
