@@ -72,6 +72,12 @@ start_wine() {
     log "creating the Wine prefix"
     wineboot -i >>"$RUN/wineboot.log" 2>&1 </dev/null
     touch "$WINEPREFIX/.kelo-ready"
+    # The first boot can leave two services.exe behind (a client that waited too
+    # long for the first one starts another); two service managers answer requests
+    # in turn and lose services. A clean restart of the session leaves one.
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    wineserver -p 2>>"$RUN/wineserver.log" </dev/null || true
   fi
   # Without a window manager Wine waits about 2 s whenever it hides a window.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1

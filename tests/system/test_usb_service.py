@@ -63,6 +63,19 @@ def service_processes():
     return out.split()
 
 
+def service_managers():
+    # services.exe of this prefix; two of them answer in turn and lose services.
+    prefix = 'WINEPREFIX=' + os.environ.get('WINEPREFIX', '')
+    count = 0
+    for pid in subprocess.run(['pgrep', '-f', r'services\.exe'], capture_output=True, text=True).stdout.split():
+        try:
+            with open('/proc/%s/environ' % pid, 'rb') as f:
+                count += prefix.encode() in f.read().split(b'\0')
+        except OSError:
+            pass
+    return count
+
+
 def set_template(service, base_name):
     key = 'HKLM\\Software\\' + service
     for value, data in (('PrinterName', base_name), ('DriverName', DRIVER), ('PrinterPort', 'FILE:')):
@@ -86,6 +99,7 @@ class UsbServiceUnderTheServiceManager(unittest.TestCase):
         cls.exe_win = subprocess.run(['winepath', '-w', os.environ['KELO_USB_SERVICE_EXE']], capture_output=True,
                                      text=True).stdout.strip()
         assert probe('driver', DRIVER).returncode == 0, 'the driver of our own queues'
+        assert service_managers() == 1, 'one service manager in the prefix, not %d' % service_managers()
         cls.silent = None
         cls.cleanup_services()
         delete_maker_queues()
@@ -146,9 +160,9 @@ class UsbServiceUnderTheServiceManager(unittest.TestCase):
 
     def start(self, service):
         started = time.monotonic()
-        wine('net', 'start', service, timeout=120)
+        net = wine('net', 'start', service, timeout=120)
         running = probe('wait', service, str(RUNNING), '30000')
-        self.assertEqual(running.returncode, 0, running.stdout)
+        self.assertEqual(running.returncode, 0, running.stdout + net.stdout + net.stderr)
         return time.monotonic() - started
 
     def stop(self, service):

@@ -1,5 +1,6 @@
 // Test tool for KeloUsbService under Wine: what sc and net cannot do.
 //   service_probe query SERVICE          state, exit codes, accepted controls, type
+//   service_probe start SERVICE          starts it (StartService), without waiting
 //   service_probe control SERVICE CODE   sends a control (pause 2, continue 3, stop 1, ...)
 //   service_probe wait SERVICE STATE MS  polls until the state is reached
 //   service_probe driver NAME            installs a printer driver of that name (Wine's
@@ -56,6 +57,19 @@ int Control(const char* name, DWORD code) {
   return 0;
 }
 
+int Start(const char* name) {
+  UniqueService service = OpenNamedService(name, SERVICE_START | SERVICE_QUERY_STATUS);
+  if (!service) {
+    std::printf("open error=%lu\n", GetLastError());
+    return 1;
+  }
+  if (!StartServiceA(service.Get(), 0, nullptr)) {
+    std::printf("start error=%lu\n", GetLastError());
+    return 1;
+  }
+  return 0;
+}
+
 int Wait(const char* name, DWORD state, DWORD timeoutMs) {
   UniqueService service = OpenNamedService(name, SERVICE_QUERY_STATUS);
   if (!service) return 1;
@@ -103,6 +117,7 @@ int Delete(int count, char** names) {
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "query" && argc == 3) return Query(argv[2]);
+  if (command == "start" && argc == 3) return Start(argv[2]);
   if (command == "control" && argc == 4) return Control(argv[2], std::strtoul(argv[3], nullptr, 10));
   if (command == "wait" && argc == 5) {
     return Wait(argv[2], std::strtoul(argv[3], nullptr, 10), std::strtoul(argv[4], nullptr, 10));
