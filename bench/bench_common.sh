@@ -14,6 +14,20 @@ bench_build_mingw() {
   flock -o "$bench_lock" cmake --build "$bench_mingw_dir" --target "$@"
 }
 
+# The native Release build in build/bench-client (no sanitizers), configured on
+# first use; builds the given targets, or all.
+bench_client_dir="$repo/build/bench-client"
+bench_build_client() {
+  if [[ ! -f "$bench_client_dir/build.ninja" ]]; then
+    flock -o "$bench_lock" cmake -S "$repo/bench" -B "$bench_client_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if [[ $# -gt 0 ]]; then
+    flock -o "$bench_lock" cmake --build "$bench_client_dir" --target "$@"
+  else
+    flock -o "$bench_lock" cmake --build "$bench_client_dir"
+  fi
+}
+
 # Runs the calling script again with --measure, holding the lock for the whole
 # measured part; -o keeps the lock's descriptor out of the Wine processes.
 bench_measure_under_lock() {
@@ -95,16 +109,31 @@ bench_compiler_of() {
   sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$1"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -1
 }
 
+# Compiler, build type and flags of the MinGW build of the Windows programs.
+bench_windows_build_line() {
+  local type
+  type="$(bench_cache_value "$bench_mingw_dir" CMAKE_BUILD_TYPE)"
+  echo "$("$(bench_compiler_of "$bench_mingw_dir")" --version | head -1), $type" \
+    "($(bench_cache_value "$bench_mingw_dir" "CMAKE_CXX_FLAGS_${type^^}")), static, 32-bit"
+}
+
+# The same for the native client build.
+bench_native_build_line() {
+  echo "$("$(bench_compiler_of "$bench_client_dir")" --version | head -1)," \
+    "$(bench_cache_value "$bench_client_dir" CMAKE_BUILD_TYPE) ($(bench_cache_value "$bench_client_dir" CMAKE_CXX_FLAGS_RELEASE))"
+}
+
+bench_machine_line() {
+  echo "$(nproc) cores available, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), kernel $(uname -r)"
+}
+
 # "== build" with the servers' line and the given client line, then "== machine".
 print_build_and_machine() {  # client-line sharing-note
-  local type flags
-  type="$(bench_cache_value "$bench_mingw_dir" CMAKE_BUILD_TYPE)"
-  flags="$(bench_cache_value "$bench_mingw_dir" "CMAKE_CXX_FLAGS_${type^^}")"
   echo "== build"
-  echo "servers:   $("$(bench_compiler_of "$bench_mingw_dir")" --version | head -1), $type ($flags), static, 32-bit"
+  echo "servers:   $(bench_windows_build_line)"
   echo "client:    $1"
   echo "cpp-httplib $(sed -n 's/^#define CPPHTTPLIB_VERSION "\(.*\)"/\1/p' "$repo/deps/cpp-httplib/httplib.h"), $(wine --version)"
   echo "== machine"
-  echo "$(nproc) cores available, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), kernel $(uname -r)"
+  bench_machine_line
   echo "($2)"
 }

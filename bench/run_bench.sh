@@ -5,10 +5,9 @@ set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$repo/bench/bench_common.sh"
 mingw_dir="$bench_mingw_dir"
-client_dir="$repo/build/bench-client"
 real_exe="$mingw_dir/print_service/KeloPrintService.exe"
 fixed_exe="$mingw_dir/bench/fixed_json_server.exe"
-client="$client_dir/load_client"
+client="$bench_client_dir/load_client"
 real_port=6780  # fixed in the program
 fixed_port="${KELO_BENCH_FIXED_PORT:-6781}"
 warmup="${KELO_BENCH_WARMUP:-2}"
@@ -21,10 +20,7 @@ ack_modes="${KELO_BENCH_ACK_MODES:-delayed quick}"
 if [[ "${1:-}" != --measure ]]; then
   cd "$repo"
   bench_build_mingw fixed_json_server KeloPrintService queue_defaults
-  if [[ ! -f "$client_dir/build.ninja" ]]; then
-    flock -o "$bench_lock" cmake -S bench -B "$client_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  flock -o "$bench_lock" cmake --build "$client_dir"
+  bench_build_client
   bench_measure_under_lock "$repo/bench/run_bench.sh"
 fi
 
@@ -51,8 +47,7 @@ fixed_pid=$!
 wait_ready "$real_port" "$real_pid" real
 wait_ready "$fixed_port" "$fixed_pid" fixed
 
-client_flags="$(bench_cache_value "$client_dir" CMAKE_CXX_FLAGS_RELEASE)"
-print_build_and_machine "$("$(bench_compiler_of "$client_dir")" --version | head -1), Release ($client_flags), native" \
+print_build_and_machine "$(bench_native_build_line), native" \
   "client and both servers share these cores; the client runs natively, the servers under Wine"
 
 echo "== answers"

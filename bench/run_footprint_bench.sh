@@ -16,12 +16,10 @@ bench_use_environment
 trap bench_release_environment EXIT
 refuse_busy_ports 6780 "${KELO_BENCH_FIXED_PORT:-6781}"
 
-type="$(bench_cache_value "$bench_mingw_dir" CMAKE_BUILD_TYPE)"
 echo "== build"
-echo "programs:  $("$(bench_compiler_of "$bench_mingw_dir")" --version | head -1), $type" \
-  "($(bench_cache_value "$bench_mingw_dir" "CMAKE_CXX_FLAGS_${type^^}")), static, 32-bit; $(wine --version)"
+echo "programs:  $(bench_windows_build_line); $(wine --version)"
 echo "== machine"
-echo "$(nproc) cores available, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), kernel $(uname -r)"
+bench_machine_line
 echo
 python3 "$repo/bench/footprint_bench.py" "$bench_mingw_dir/print_service/KeloPrintService.exe" \
   "$bench_mingw_dir/bench/fixed_json_server.exe" "$bench_mingw_dir/usb_service/KeloUsbService.exe" \

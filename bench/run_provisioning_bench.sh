@@ -6,34 +6,27 @@ set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$repo/bench/bench_common.sh"
-client_dir="$repo/build/bench-client"
 native_passes="${KELO_PROVISION_BENCH_NATIVE_PASSES:-5000}"
 wine_passes="${KELO_PROVISION_BENCH_WINE_PASSES:-20}"
 
 if [[ "${1:-}" != --measure ]]; then
   cd "$repo"
   bench_build_mingw provisioning_bench
-  if [[ ! -f "$client_dir/build.ninja" ]]; then
-    flock -o "$bench_lock" cmake -S bench -B "$client_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  flock -o "$bench_lock" cmake --build "$client_dir" --target provisioning_bench_native
+  bench_build_client provisioning_bench_native
   bench_measure_under_lock "$repo/bench/run_provisioning_bench.sh"
 fi
 
 bench_use_environment
 trap bench_release_environment EXIT
 
-type="$(bench_cache_value "$bench_mingw_dir" CMAKE_BUILD_TYPE)"
 echo "== build"
-echo "wine:      $("$(bench_compiler_of "$bench_mingw_dir")" --version | head -1), $type" \
-  "($(bench_cache_value "$bench_mingw_dir" "CMAKE_CXX_FLAGS_${type^^}")), static, 32-bit; $(wine --version)"
-echo "native:    $("$(bench_compiler_of "$client_dir")" --version | head -1)," \
-  "$(bench_cache_value "$client_dir" CMAKE_BUILD_TYPE) ($(bench_cache_value "$client_dir" CMAKE_CXX_FLAGS_RELEASE)), no sanitizers"
+echo "wine:      $(bench_windows_build_line); $(wine --version)"
+echo "native:    $(bench_native_build_line), no sanitizers"
 echo "== machine"
-echo "$(nproc) cores available, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), kernel $(uname -r)"
+bench_machine_line
 echo
 echo "== provisioning pass ($native_passes native passes, $wine_passes Wine passes per row)"
-native="$("$client_dir/provisioning_bench_native" "$native_passes")"
+native="$("$bench_client_dir/provisioning_bench_native" "$native_passes")"
 wine_rows="$(wine "$bench_mingw_dir/bench/provisioning_bench.exe" "$wine_passes" | tr -d '\r')"
 echo "$native"
 echo "$wine_rows" | tail -n +2

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/unique_owner.h"
+#include "usb_service/provisioning/usb_device_match.h"
 
 #include <winternl.h>
 
@@ -14,13 +15,6 @@
 inline constexpr char kUsbPrintClassKeyName[] = "{28D78FAD-5A12-11D1-AE5B-0000F803A8C2}";
 inline constexpr char kMakerHardwareId[] = "VID_5E3A&PID_01C7&MI_02";
 
-inline std::string LowerText(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 class SimulatedUsbPrinter {
  public:
   // `symbolicLink` replaces the lower-case path the detail call returns.
@@ -28,8 +22,8 @@ class SimulatedUsbPrinter {
                                std::string symbolicLink = std::string())
       : instance_(std::move(instance)), hardwareId_(std::move(hardwareId)), link_(std::move(symbolicLink)) {
     if (link_.empty()) {
-      link_ = "\\\\?\\usb#" + LowerText(hardwareId_) + "#" + LowerText(instance_) + "#" +
-              LowerText(kUsbPrintClassKeyName);
+      link_ = "\\\\?\\usb#" + LowerAscii(hardwareId_) + "#" + LowerAscii(instance_) + "#" +
+              LowerAscii(kUsbPrintClassKeyName);
     }
   }
 
@@ -95,7 +89,7 @@ class SimulatedUsbPrinter {
   }
 
  private:
-  std::string DosName() const { return LowerText(link_.substr(4)); }  // after "\\?\"
+  std::string DosName() const { return LowerAscii(link_.substr(4)); }  // after "\\?\"
   std::string EnumKey() const { return "System\\CurrentControlSet\\Enum\\USB\\" + hardwareId_ + "\\" + instance_; }
   std::string InterfaceKey() const {
     return std::string("System\\CurrentControlSet\\Control\\DeviceClasses\\") + kUsbPrintClassKeyName + "\\##?#USB#" +

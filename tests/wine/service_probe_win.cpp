@@ -9,6 +9,7 @@
 //   service_probe delete NAME...         deletes queues by name
 #include "common/unique_owner.h"
 #include "testing/label_driver_win.h"
+#include "usb_service/provisioning/spooler_queues_win.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -87,28 +88,17 @@ int Wait(const char* name, DWORD state, DWORD timeoutMs) {
 }
 
 int Queues(const char* driver) {
-  DWORD needed = 0;
-  DWORD returned = 0;
-  (void)EnumPrintersA(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &returned);
-  std::vector<BYTE> buffer(needed + 4);
-  if (!EnumPrintersA(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer.data(),
-                     static_cast<DWORD>(buffer.size()), &needed, &returned)) {
-    return 1;
-  }
-  const auto* infos = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
-  for (DWORD i = 0; i < returned; ++i) {
-    if (infos[i].pDriverName == nullptr || std::string(infos[i].pDriverName) != driver) continue;
-    std::printf("%s|%lu|%lu\n", infos[i].pPrinterName, infos[i].Attributes, infos[i].Status);
+  const std::optional<std::vector<QueueRecord2>> records = SpoolerQueues().EnumerateQueues();
+  if (!records) return 1;
+  for (const QueueRecord2& r : *records) {
+    if (r.driver == driver) std::printf("%s|%u|%u\n", r.name.c_str(), r.attributes, r.status);
   }
   return 0;
 }
 
 int Delete(int count, char** names) {
-  for (int i = 0; i < count; ++i) {
-    PRINTER_DEFAULTSA access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    UniquePrinter printer;
-    if (OpenPrinterA(names[i], printer.Put(), &access)) (void)DeletePrinter(printer.Get());
-  }
+  SpoolerQueues spooler;
+  for (int i = 0; i < count; ++i) spooler.DeletePrinterByName(names[i]);
   return 0;
 }
 

@@ -69,7 +69,7 @@ TEST_F(UsbBusOnWine, AnUpperCasePathIsStoredAndOpenedInLowerCase) {
       Plug("7&UP&0&2", Answer(8, 12), kMakerHardwareId,
            "\\\\?\\USB#VID_5E3A&PID_01C7&MI_02#7&UP&0&2#{28D78FAD-5A12-11D1-AE5B-0000F803A8C2}");
   const Paths found = bus.CollectPrinterPaths();
-  ASSERT_EQ(found, Paths{LowerText(printer.DevicePath())});
+  ASSERT_EQ(found, Paths{LowerAscii(printer.DevicePath())});
   EXPECT_EQ(bus.GetPrinterConfig(found[0]).StateCode(), 8);
 }
 
