@@ -79,13 +79,63 @@ else
   pkgs_needed=0
 fi
 
+# A mirror in the middle of a sync serves some index files with the wrong size:
+# apt-get update then exits 100 and keeps the old lists (or none) for them. We retry,
+# and when only some suites keep failing we go on and remember which ones.
+PIN=/etc/apt/preferences.d/kelo-skew
+failed_suites=""
+apt_update() {
+  local attempt out=""
+  for attempt in 1 2 3; do
+    log "apt-get update (attempt $attempt)"
+    if out=$(apt-get update -qq 2>&1); then
+      failed_suites=""
+      rm -f "$PIN"
+      return 0
+    fi
+    printf '%s\n' "$out" | grep -E '^(E|W):' | sed 's/^/[setup]   /' >&2 || true
+    [ "$attempt" -lt 3 ] && sleep $((attempt * 5))
+  done
+  failed_suites=$(printf '%s\n' "$out" | sed -n 's#.*Failed to fetch [^ ]*/dists/\([^/ ]*\)/.*#\1#p' | sort -u | xargs)
+  if [ -z "$failed_suites" ] || ! printf '%s\n' "$out" | grep -q 'Some index files failed to download'; then
+    echo "apt-get update failed" >&2
+    exit 1
+  fi
+  log "apt-get update: going on without fresh index files of: $failed_suites"
+}
+
+# amd64 and i386 copies of a multiarch library must have the same version. When one
+# architecture's index of a suite is missing, that suite's newer amd64 versions have no
+# i386 twin and apt reports held broken packages. Pinning the incomplete suites below
+# the installed versions makes apt take both architectures from the suites they share.
+pin_incomplete_suites() {
+  local suite
+  : >"$PIN"
+  for suite in $failed_suites; do
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 50\n\n' "$suite" >>"$PIN"
+  done
+  log "pinned $failed_suites to priority 50 in $PIN: packages come from the suites both architectures have"
+}
+
 if [ "$need_update" = 1 ]; then
-  log "apt-get update"
-  apt-get update -qq
+  apt_update
 fi
 if [ "$pkgs_needed" = 1 ]; then
   log "installing packages"
-  apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
+  if ! apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/tmp/kelo-apt.log 2>&1; then
+    if [ -z "$failed_suites" ]; then
+      cat /tmp/kelo-apt.log >&2
+      exit 1
+    fi
+    log "install failed on the incomplete index of $failed_suites:"
+    grep -E 'but it is not|^E:' /tmp/kelo-apt.log | head -n 5 | sed 's/^/[setup]   /'
+    pin_incomplete_suites
+    if ! apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/tmp/kelo-apt.log 2>&1; then
+      cat /tmp/kelo-apt.log >&2
+      exit 1
+    fi
+  fi
+  log "packages installed"
   printf '%s' "$want" >"$STAMP_PKGS"
 fi
 
