@@ -3,13 +3,15 @@
 # lines every report begins with. Expects $repo to be set.
 
 bench_lock=/tmp/kelo-build.lock
-bench_mingw_dir="$repo/build/mingw-i686"
+# shellcheck disable=SC1091
+. "$repo/scripts/windows_flavor.sh"
+bench_mingw_dir="$KELO_WIN_BUILD"
 
 # Builds the given mingw targets (configuring first when the tree does not know
 # them yet). The machine is shared: every build step takes the lock on its own.
 bench_build_mingw() {
   if ! grep -q "$1" "$bench_mingw_dir/build.ninja" 2>/dev/null; then
-    flock -o "$bench_lock" cmake --preset mingw-i686 >/dev/null
+    flock -o "$bench_lock" cmake --preset "$KELO_WIN_PRESET" >/dev/null
   fi
   flock -o "$bench_lock" cmake --build "$bench_mingw_dir" --target "$@"
 }
@@ -114,7 +116,7 @@ bench_windows_build_line() {
   local type
   type="$(bench_cache_value "$bench_mingw_dir" CMAKE_BUILD_TYPE)"
   echo "$("$(bench_compiler_of "$bench_mingw_dir")" --version | head -1), $type" \
-    "($(bench_cache_value "$bench_mingw_dir" "CMAKE_CXX_FLAGS_${type^^}")), static, 32-bit"
+    "($(bench_cache_value "$bench_mingw_dir" "CMAKE_CXX_FLAGS_${type^^}")), static, $([ "$KELO_WIN_PRESET" = mingw-i686 ] && echo 32-bit || echo "64-bit ($KELO_WIN_NOTE)")"
 }
 
 # The same for the native client build.

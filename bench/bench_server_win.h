@@ -28,6 +28,7 @@ inline int RunBenchServer(const char* name, int argc, char** argv, ApiHandlers h
   setup.handlers = std::move(handlers);
   setup.socketOptions = ExclusivePortSocketOptions();
   setup.port = *port;
+  setup.onBindFailed = [] { return false; };  // a benchmark wants its own port now, not later
   bool listening = false;
   setup.onListening = [&listening](int boundPort) {
     listening = true;

@@ -8,8 +8,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 RUN="$ROOT/build/service-run"
 
 bash "$ROOT/scripts/setup.sh"
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 --target KeloPrintService queue_defaults
+# shellcheck disable=SC1091
+. "$ROOT/scripts/windows_flavor.sh"
+cmake --preset "$KELO_WIN_PRESET" >/dev/null
+cmake --build --preset "$KELO_WIN_PRESET" --target KeloPrintService queue_defaults
 
 export KELO_TEST_RUN="$RUN"
 export KELO_QUEUES="KELO 203 w288h432"
@@ -23,7 +25,7 @@ bash "$ROOT/tests/harness/harness.sh" prepare
 # shellcheck disable=SC1091
 . "$RUN/env.sh"
 
-wine "$ROOT/build/mingw-i686/print_service/KeloPrintService.exe" >"$RUN/KeloPrintService.out" 2>"$RUN/wine.log" &
+wine "$KELO_WIN_BUILD/print_service/KeloPrintService.exe" >"$RUN/KeloPrintService.out" 2>"$RUN/wine.log" &
 SERVICE_PID=$!
 for _ in $(seq 300); do
   curl -s -o /dev/null -m 1 http://127.0.0.1:6780/ && break

@@ -11,6 +11,7 @@ STAMP_PKGS=/var/lib/kelo-setup.pkgs
 PACKAGES=(
   build-essential cmake ninja-build pkg-config dpkg-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 libcups2:i386
   cups cups-client cups-bsd cups-filters
   xvfb xdotool x11-utils imagemagick ghostscript
@@ -72,7 +73,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 want="${PACKAGES[*]}"
-if [ ! -f "$STAMP_PKGS" ] || [ "$(cat "$STAMP_PKGS")" != "$want" ] || ! command -v wine >/dev/null || ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
+if [ ! -f "$STAMP_PKGS" ] || [ "$(cat "$STAMP_PKGS")" != "$want" ] || ! command -v wine >/dev/null || ! command -v i686-w64-mingw32-g++-posix >/dev/null || ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   need_update=1
   pkgs_needed=1
 else
@@ -179,4 +180,6 @@ cjson_version=$(awk '/#define CJSON_VERSION_(MAJOR|MINOR|PATCH)/ {printf "%s%s",
 log "cpp-httplib $httplib_version (Debian $(dpkg-parsechangelog -l "$DEPS/cpp-httplib/debian/changelog" -S Version))"
 log "cJSON $cjson_version (Debian $(dpkg-parsechangelog -l "$DEPS/cjson/debian/changelog" -S Version))"
 log "googletest $(dpkg-query -W -f='${Version}' googletest)"
-log "mingw $(i686-w64-mingw32-g++-posix -dumpversion), wine $(wine --version)"
+# shellcheck disable=SC1091
+. "$ROOT/scripts/windows_flavor.sh"
+log "mingw $(i686-w64-mingw32-g++-posix -dumpversion), wine $(wine --version), tests under Wine: $KELO_WIN_PRESET ($KELO_WIN_NOTE)"

@@ -28,6 +28,13 @@ bash scripts/fuzz.sh 60
 echo "== Windows build (MinGW-w64 i686)"
 cmake --preset mingw-i686 -DKELO_WERROR=$WERROR >/dev/null
 cmake --build --preset mingw-i686
+# shellcheck disable=SC1091
+. scripts/windows_flavor.sh
+if [ "$KELO_WIN_PRESET" != mingw-i686 ]; then
+  echo "== Windows build for the tests ($KELO_WIN_PRESET: $KELO_WIN_NOTE)"
+  cmake --preset "$KELO_WIN_PRESET" -DKELO_WERROR=$WERROR >/dev/null
+  cmake --build --preset "$KELO_WIN_PRESET"
+fi
 
 echo "== tests under Wine"
 export KELO_TEST_RUN="$ROOT/build/test-run"
@@ -35,5 +42,5 @@ trap 'bash "$ROOT/tests/harness/harness.sh" teardown' EXIT
 bash tests/harness/harness.sh prepare
 # shellcheck disable=SC1091
 . "$KELO_TEST_RUN/env.sh"
-ctest --preset mingw-i686
+ctest --preset "$KELO_WIN_PRESET"
 echo "artifacts (screenshots): $KELO_ARTIFACTS"

@@ -9,12 +9,13 @@
 
 class TestServer {
  public:
-  explicit TestServer(ApiHandlers handlers) {
+  explicit TestServer(ApiHandlers handlers, ServerLimits limits = NoBodyLimitSet()) {
     std::promise<int> bound;
     std::future<int> port = bound.get_future();
-    thread_ = std::thread([this, handlers = std::move(handlers), bound = std::move(bound)]() mutable {
+    thread_ = std::thread([this, handlers = std::move(handlers), limits = std::move(limits), bound = std::move(bound)]() mutable {
       HttpServerSetup setup;
       setup.handlers = std::move(handlers);
+      setup.limits = std::move(limits);
       setup.port = 0;
       setup.onListening = [&bound](int p) { bound.set_value(p); };
       result_ = RunHttpServerWith(std::move(setup));

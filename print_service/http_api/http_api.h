@@ -1,6 +1,8 @@
 // The local HTTP API: route table, server thread, CORS headers, JSON answers, error page.
 #pragma once
 
+#include "print_service/http_api/guarded_server.h"
+
 #include <cJSON.h>
 #include <httplib.h>
 
@@ -18,6 +20,10 @@ inline constexpr char kPathGetPrinters[] = "/klapi/GetPrinters";
 inline constexpr char kPathPrintImage[] = "/klapi/PrintImage";
 inline constexpr char kPathGetPrinterResolution[] = "/klapi/GetPrinterResolution";
 inline constexpr char kRootRedirect[] = "/hi";
+
+// A request to any route but PrintImage: a form of three short parameters, or a
+// queue name, needs a few hundred bytes.
+inline constexpr size_t kMaxPlainBody = 16u * 1024u;
 
 inline constexpr char kStatusSuccess[] = "10001";
 inline constexpr char kStatusFailure[] = "10002";
@@ -53,6 +59,15 @@ void SetJsonAnswer(httplib::Response& res, const cJSON* root);
 // "resultInfo", which the object takes over.
 JsonPtr MakeAnswer(const char* statusCode, cJSON* resultInfo);
 
+inline ServerLimits NoBodyLimitSet() {
+  ServerLimits limits;
+  limits.bodyLimit = nullptr;
+  return limits;
+}
+
+// The largest body a request to path may carry.
+size_t BodyLimitFor(const std::string& path);
+
 // Everything the server thread needs; the real program fills it in RunHttpServer.
 struct HttpServerSetup {
   ApiHandlers handlers;
@@ -61,10 +76,17 @@ struct HttpServerSetup {
   std::string host = kApiHost;
   int port = kApiPort;                     // 0: any free port (tests)
   std::function<void(int port)> onListening;  // called once bound, before serving
+  std::function<bool()> onBindFailed;        // after each failed bind; false gives up
+  // Between two binds while the port is taken: short enough that the API is
+  // back soon after the port frees, long enough to cost nothing meanwhile.
+  std::chrono::milliseconds bindRetry{2000};
+  // Threads, deadlines and body limits; an empty bodyLimit gives each route its own.
+  ServerLimits limits = NoBodyLimitSet();
 };
 
-// Body of the server thread: sets up, listens, and returns 0 once listening ends
-// (also at once when the port cannot be bound); -1 if the server is not valid.
+// Body of the server thread: sets up, binds (again every bindRetry while the
+// port is taken), listens, and returns 0 once listening ends or the server is
+// stopped; -1 if the server is not valid.
 int RunHttpServerWith(HttpServerSetup setup);
 // The program's server thread: real printer adapters, 127.0.0.1:6780.
 int RunHttpServer();

@@ -7,6 +7,8 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+# shellcheck disable=SC1091
+. "$ROOT/scripts/windows_flavor.sh"
 HERE="$ROOT/tests/harness"
 RUN="${KELO_TEST_RUN:-$ROOT/build/test-run}"
 BACKEND=/usr/lib/cups/backend/kelojob
@@ -109,13 +111,13 @@ make_locales() {
 # Wine reports print quality 300 for every queue; store each other queue's own
 # resolution as its default DEVMODE.
 seed_print_quality() {
-  local tool="${KELO_QUEUE_DEFAULTS_EXE:-$ROOT/build/mingw-i686/tests/wine/queue_defaults.exe}"
+  local tool="${KELO_QUEUE_DEFAULTS_EXE:-$KELO_WIN_BUILD/tests/wine/queue_defaults.exe}"
   local entry name dpi
   for entry in "${QUEUE_TABLE[@]}"; do
     read -r name dpi _ <<<"$entry"
     [ "$dpi" = 300 ] && continue
     if [ ! -f "$tool" ]; then
-      echo "missing $tool: build the mingw-i686 preset first" >&2
+      echo "missing $tool: build the $KELO_WIN_PRESET preset first" >&2
       return 1
     fi
     local ok=0
@@ -142,6 +144,9 @@ prepare() {
   seed_print_quality
   cat >"$RUN/env.sh" <<ENV
 export KELO_TEST_RUN="$RUN"
+export PATH="$PATH"
+export KELO_WIN_PRESET="$KELO_WIN_PRESET"
+export KELO_WIN_BUILD="$KELO_WIN_BUILD"
 export WINEPREFIX="$RUN/wineprefix"
 export WINEARCH=win64
 export WINEDEBUG=-all

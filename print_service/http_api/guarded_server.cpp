@@ -1,0 +1,253 @@
+// Connection handling for the local API: one worker thread per connection, as
+// the library does it, with the limits its own loop does not have.
+#include "print_service/http_api/guarded_server.h"
+
+#include "print_service/http_api/worker_pool.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// select() takes seconds and microseconds.
+void SplitWait(std::chrono::microseconds wait, time_t& sec, time_t& usec) {
+  if (wait.count() < 0) wait = std::chrono::microseconds(0);
+  sec = static_cast<time_t>(wait.count() / 1000000);
+  usec = static_cast<time_t>(wait.count() % 1000000);
+}
+
+}  // namespace
+
+// A connection's byte stream with a deadline on reads and a cap on the bytes a
+// body may still bring. Once either is passed, or the peer fails, the stream is
+// spoiled and the connection is closed after the answer.
+class GuardedStream final : public httplib::Stream {
+ public:
+  GuardedStream(socket_t sock, std::chrono::microseconds readTimeout, std::chrono::microseconds writeTimeout)
+      : sock_(sock), readTimeout_(readTimeout), writeTimeout_(writeTimeout) {}
+
+  void StartRequest(Clock::time_point deadline) {
+    deadline_ = deadline;
+    allowance_ = std::numeric_limits<uint64_t>::max();
+  }
+  void LimitFurtherReads(uint64_t bytes) { allowance_ = bytes; }
+  bool Spoiled() const { return spoiled_; }
+  bool HasBuffered() const { return bufferOffset_ < bufferSize_; }
+
+  bool is_readable() const override { return HasBuffered() || WaitReadable() > 0; }
+
+  bool is_writable() const override {
+    time_t sec = 0, usec = 0;
+    SplitWait(writeTimeout_, sec, usec);
+    return httplib::detail::select_write(sock_, sec, usec) > 0 && httplib::detail::is_socket_alive(sock_);
+  }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (spoiled_) return -1;
+    size = std::min<size_t>(size, static_cast<size_t>(std::numeric_limits<int>::max()));
+    if (allowance_ == 0) return Spoil();
+    size = static_cast<size_t>(std::min<uint64_t>(size, allowance_));
+    if (!HasBuffered()) {
+      const ssize_t ready = WaitReadable();
+      if (ready <= 0) return Spoil();
+      const ssize_t n = httplib::detail::read_socket(sock_, buffer_.data(), buffer_.size(), 0);
+      if (n <= 0) return Spoil();
+      bufferOffset_ = 0;
+      bufferSize_ = static_cast<size_t>(n);
+    }
+    const size_t n = std::min(size, bufferSize_ - bufferOffset_);
+    std::memcpy(ptr, buffer_.data() + bufferOffset_, n);
+    bufferOffset_ += n;
+    allowance_ -= n;
+    return static_cast<ssize_t>(n);
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    if (!is_writable()) return -1;
+    size = std::min<size_t>(size, static_cast<size_t>(std::numeric_limits<int>::max()));
+    return httplib::detail::send_socket(sock_, ptr, size, 0);
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    httplib::detail::get_remote_ip_and_port(sock_, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    httplib::detail::get_local_ip_and_port(sock_, ip, port);
+  }
+  socket_t socket() const override { return sock_; }
+
+ private:
+  // Waits up to the read time-out, never past the deadline; 0 when nothing came.
+  ssize_t WaitReadable() const {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - Clock::now());
+    if (left.count() <= 0) return 0;
+    time_t sec = 0, usec = 0;
+    SplitWait(std::min(left, readTimeout_), sec, usec);
+    return httplib::detail::select_read(sock_, sec, usec);
+  }
+  ssize_t Spoil() {
+    spoiled_ = true;
+    return -1;
+  }
+
+  const socket_t sock_;
+  const std::chrono::microseconds readTimeout_;
+  const std::chrono::microseconds writeTimeout_;
+  Clock::time_point deadline_ = Clock::time_point::max();
+  uint64_t allowance_ = std::numeric_limits<uint64_t>::max();
+  bool spoiled_ = false;
+  std::array<char, 4096> buffer_{};
+  size_t bufferOffset_ = 0;
+  size_t bufferSize_ = 0;
+};
+
+struct GuardedServer::Connection {
+  enum class State { kIdle, kBusy, kClosedForRoom };
+  socket_t sock;
+  State state = State::kIdle;
+  Clock::time_point idleSince = Clock::now();
+  GuardedStream* stream = nullptr;
+  std::chrono::milliseconds deadline{0};
+  bool bodyRefused = false;
+};
+
+namespace {
+
+// The connection this worker thread serves, for the hooks that only see a request.
+thread_local GuardedServer::Connection* tCurrent = nullptr;  // NOLINT: set per worker task
+
+bool IsChunked(const httplib::Request& req) {
+  std::string value = req.get_header_value("Transfer-Encoding");
+  std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return value == "chunked";
+}
+
+}  // namespace
+
+void RestartRequestDeadline() {
+  GuardedServer::Connection* connection = tCurrent;
+  if (connection != nullptr && connection->stream != nullptr) {
+    connection->stream->StartRequest(Clock::now() + connection->deadline);
+  }
+}
+
+GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
+  new_task_queue = [this] {
+    return new WorkerPool({limits_.minThreads, limits_.maxThreads, limits_.maxQueued, limits_.threadIdleExit},
+                          [this] { (void)CloseIdleConnection(); });
+  };
+  // A refused body was never read: answer before routing, and close.
+  set_pre_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    if (tCurrent == nullptr || !tCurrent->bodyRefused) return HandlerResponse::Unhandled;
+    res.status = httplib::StatusCode::PayloadTooLarge_413;
+    return HandlerResponse::Handled;
+  });
+}
+
+bool GuardedServer::CloseIdleConnection() {
+  std::lock_guard<std::mutex> lock(connectionsMutex_);
+  Connection* oldest = nullptr;
+  for (Connection* c : connections_) {
+    if (c->state == Connection::State::kIdle && (oldest == nullptr || c->idleSince < oldest->idleSince)) oldest = c;
+  }
+  if (oldest == nullptr) return false;
+  oldest->state = Connection::State::kClosedForRoom;
+  // Wakes the connection's wait; its own thread closes the socket.
+  (void)httplib::detail::shutdown_socket(oldest->sock);
+  return true;
+}
+
+GuardedServer::Counts GuardedServer::ConnectionCounts() {
+  std::lock_guard<std::mutex> lock(connectionsMutex_);
+  Counts counts{connections_.size(), 0};
+  for (Connection* c : connections_) counts.idle += c->state == Connection::State::kIdle ? 1 : 0;
+  return counts;
+}
+
+bool GuardedServer::WaitForRequest(Connection& connection, GuardedStream& stream) {
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    if (connection.state == Connection::State::kClosedForRoom) return false;
+    connection.state = Connection::State::kIdle;
+    connection.idleSince = Clock::now();
+  }
+  const Clock::time_point giveUp = Clock::now() + limits_.keepAliveIdle;
+  for (;;) {
+    ssize_t ready = stream.HasBuffered() ? 1 : 0;
+    if (ready == 0) {
+      if (svr_sock_ == INVALID_SOCKET) return false;  // the server stops
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(giveUp - Clock::now());
+      if (left.count() <= 0) return false;
+      time_t sec = 0, usec = 0;
+      SplitWait(std::min<std::chrono::microseconds>(left, limits_.idleSlice), sec, usec);
+      ready = httplib::detail::select_read(connection.sock, sec, usec);
+      if (ready < 0) return false;
+    }
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    if (connection.state == Connection::State::kClosedForRoom) return false;
+    if (ready > 0) {
+      connection.state = Connection::State::kBusy;
+      return true;
+    }
+  }
+}
+
+bool GuardedServer::process_and_close_socket(socket_t sock) {
+  std::string remoteAddr, localAddr;
+  int remotePort = 0, localPort = 0;
+  httplib::detail::get_remote_ip_and_port(sock, remoteAddr, remotePort);
+  httplib::detail::get_local_ip_and_port(sock, localAddr, localPort);
+
+  GuardedStream stream(sock, std::chrono::seconds(read_timeout_sec_) + std::chrono::microseconds(read_timeout_usec_),
+                       std::chrono::seconds(write_timeout_sec_) + std::chrono::microseconds(write_timeout_usec_));
+  Connection connection{sock};
+  connection.stream = &stream;
+  connection.deadline = limits_.requestDeadline;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    connections_.push_back(&connection);
+  }
+  tCurrent = &connection;
+
+  bool ok = false;
+  for (size_t count = keep_alive_max_count_; count > 0 && WaitForRequest(connection, stream); --count) {
+    stream.StartRequest(Clock::now() + limits_.requestDeadline);
+    connection.bodyRefused = false;
+    bool connectionClosed = false;
+    ok = process_request(stream, remoteAddr, remotePort, localAddr, localPort, count == 1, connectionClosed,
+                         [&](httplib::Request& req) {
+                           const size_t limit = limits_.bodyLimit(req.path);
+                           if (IsChunked(req)) {
+                             // Chunk sizes and line ends are not counted by the library's limit.
+                             stream.LimitFurtherReads(uint64_t{limit} + limit / 8 + 4096);
+                           } else if (req.has_header("Content-Length")) {
+                             bool invalid = false;
+                             const uint64_t length = httplib::detail::get_header_value_u64(
+                                 req.headers, "Content-Length", 0, 0, invalid);
+                             // An unreadable length is the library's 400; a long one is ours to refuse.
+                             if (!invalid && length > limit) {
+                               connection.bodyRefused = true;
+                               connectionClosed = true;  // the body is still on the wire
+                               req.set_header("Connection", "close");
+                             }
+                           } else {
+                             // Without a length or chunks an HTTP/1.1 request has no body.
+                             req.set_header("Content-Length", "0");
+                           }
+                         });
+    if (!ok || connectionClosed || stream.Spoiled()) break;
+  }
+
+  tCurrent = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    connections_.remove(&connection);
+  }
+  (void)httplib::detail::shutdown_socket(sock);
+  (void)httplib::detail::close_socket(sock);
+  return ok;
+}

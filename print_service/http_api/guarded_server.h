@@ -1,0 +1,75 @@
+// The HTTP server as every web page may reach it: bounded threads, idle
+// connections closed when room runs out, a total deadline for each request's
+// headers and body, and bodies refused from their announced length.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <string>
+
+class GuardedStream;
+
+struct ServerLimits {
+  // Worker threads. Each kept-alive connection holds one while it waits for its
+  // next request, so the cap is what lets a few busy tabs keep their
+  // connections; past it the longest idle connection is closed (a reconnect on
+  // loopback costs well under a millisecond). 64 threads reserve 64 MiB of
+  // address space for their stacks, a small share of a 32-bit process.
+  size_t maxThreads = 64;
+  size_t minThreads = 2;
+  // Connections waiting for a thread while idle ones are being closed; more are
+  // refused at once.
+  size_t maxQueued = 64;
+  std::chrono::milliseconds threadIdleExit{10000};
+  // From the first byte of a request to the last byte of its body. A 64 MiB
+  // upload takes well under a second on loopback; a page that trickles its
+  // headers or body is cut off here instead of holding a thread.
+  std::chrono::milliseconds requestDeadline{8000};
+  // How long a kept-alive connection may wait for its next request (as before).
+  std::chrono::milliseconds keepAliveIdle{5000};
+  // How often an idle connection looks whether it was closed for room or the
+  // server stops; closing also wakes it at once where the system allows.
+  std::chrono::milliseconds idleSlice{200};
+  // The largest body a request to `path` may carry; a larger announced length
+  // is answered 413 before any of it is read.
+  std::function<size_t(const std::string& path)> bodyLimit = [](const std::string&) { return size_t{16 * 1024}; };
+};
+
+class GuardedServer final : public httplib::Server {
+ public:
+  explicit GuardedServer(ServerLimits limits = {});
+  ~GuardedServer() override = default;
+
+  // Closes the connection that has waited longest for its next request; false
+  // when no connection is idle. Called by the pool when every thread is busy.
+  bool CloseIdleConnection();
+
+  struct Counts {
+    size_t open;  // connections being served or kept alive
+    size_t idle;  // of those, waiting for their next request
+  };
+  Counts ConnectionCounts();
+
+ // One served connection; its fields are the server's own.
+  struct Connection;
+
+ private:
+  bool process_and_close_socket(socket_t sock) override;
+  // Waits for the next request's first byte; false when the connection is to end.
+  bool WaitForRequest(Connection& connection, GuardedStream& stream);
+
+  const ServerLimits limits_;
+  std::mutex connectionsMutex_;
+  std::list<Connection*> connections_;
+};
+
+// Gives the request being served on this thread its full deadline again, from
+// now: for a handler that waited its turn before reading the body. Does nothing
+// on other threads.
+void RestartRequestDeadline();

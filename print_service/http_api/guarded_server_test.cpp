@@ -1,0 +1,300 @@
+// The server under idle, slow, oversized and port-stealing callers, on real sockets.
+#include "print_service/http_api/guarded_server.h"
+
+#include "common/scope_guard.h"
+#include "print_service/http_api/http_api.h"
+#include "print_service/http_api/worker_pool.h"
+#include "testing/raw_connection.h"
+#include "testing/stub_handlers.h"
+#include "testing/test_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+}
+
+ApiHandlers EchoLengthHandlers() {
+  ApiHandlers handlers;
+  handlers.getPrinterResolution = StubJsonHandler;
+  // Answers with the length of the body it was given.
+  handlers.getPrinters = [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(std::to_string(req.body.size()), "text/plain");
+  };
+  handlers.printImage = StubUploadHandler;
+  return handlers;
+}
+
+TEST(WorkerPool, GrowsToItsCapAsksForRoomRefusesBeyondTheQueueAndShrinks) {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  std::atomic<int> ran{0};
+  std::atomic<int> roomAsked{0};
+  auto releaseAll = [&] {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      release = true;
+    }
+    released.notify_all();
+  };
+  WorkerPool pool({1, 3, 2, milliseconds(100)}, [&] { ++roomAsked; });
+  ScopeGuard unblock(releaseAll);  // a failed assertion must not leave the pool's threads blocked
+  auto blocking = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    released.wait(lock, [&] { return release; });
+    ++ran;
+  };
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(pool.enqueue(blocking));
+  EXPECT_EQ(pool.Snapshot().threads, 3u);
+  EXPECT_EQ(roomAsked, 0);
+  ASSERT_TRUE(pool.enqueue(blocking));  // every thread busy: waits, and asks for room
+  ASSERT_TRUE(pool.enqueue(blocking));
+  EXPECT_EQ(roomAsked, 2);
+  EXPECT_EQ(pool.Snapshot().threads, 3u);
+  EXPECT_FALSE(pool.enqueue(blocking));  // the queue is full
+  releaseAll();
+  const auto start = Clock::now();
+  while ((ran < 5 || pool.Snapshot().threads > 1) && MillisecondsSince(start) < 5000) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_EQ(ran, 5);
+  EXPECT_EQ(pool.Snapshot().threads, 1u);  // the idle ones above the floor ended
+  ASSERT_TRUE(pool.enqueue([&] { ++ran; }));
+  pool.shutdown();
+  EXPECT_EQ(ran, 6);
+}
+
+// Idle kept-alive connections and connections that never send a request each
+// hold a worker; a new caller must not wait for their time-out.
+TEST(ServerSockets, NewRequestIsServedAtOnceBehindManyIdleConnections) {
+  for (size_t maxThreads : {size_t{64}, size_t{8}}) {
+    SCOPED_TRACE(maxThreads);
+    ServerLimits limits = NoBodyLimitSet();
+    limits.maxThreads = maxThreads;
+    TestServer server(EchoLengthHandlers(), limits);
+    ASSERT_NE(server.port(), 0);
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 64; ++i) {
+      idle.push_back(std::make_unique<RawConnection>(server.port()));
+      ASSERT_TRUE(idle.back()->connected());
+      if (i % 2 == 0) {  // kept alive after one answer
+        ASSERT_TRUE(idle.back()->Send("POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n"));
+        ASSERT_NE(idle.back()->ReadAnswer(milliseconds(5000)).find("200 OK"), std::string::npos);
+      }
+    }
+    std::this_thread::sleep_for(milliseconds(100));
+    for (int round = 0; round < 3; ++round) {
+      auto client = server.Client();
+      const auto start = Clock::now();
+      auto answer = client.Post(kPathGetPrinters, "", "text/plain");
+      ASSERT_TRUE(answer);
+      EXPECT_EQ(answer->status, 200);
+      EXPECT_LT(MillisecondsSince(start), 500);
+    }
+  }
+}
+
+struct HostileCase {
+  const char* name;
+  std::string request;
+  const char* answerStart;  // the status line expected, nullptr: closed without one
+  bool closes;
+};
+
+TEST(ServerSockets, BodiesAreMeasuredBeforeTheyAreRead) {
+  ServerLimits limits = NoBodyLimitSet();
+  TestServer server(EchoLengthHandlers(), limits);
+  const std::string chunk(20 * 1024, 'a');
+  char chunkSize[16];
+  (void)std::snprintf(chunkSize, sizeof chunkSize, "%zx\r\n", chunk.size());
+  const HostileCase cases[] = {
+      {"announced 200 MB to a plain route",
+       "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nContent-Length: 209715200\r\n\r\nonlyLocal=1", "HTTP/1.1 413",
+       true},
+      {"announced a byte over the image limit",
+       "POST /klapi/PrintImage HTTP/1.1\r\nHost: a\r\nContent-Length: 67108865\r\n\r\ndata:", "HTTP/1.1 413", true},
+      {"announced a byte over the plain limit",
+       "POST /klapi/GetPrinterResolution HTTP/1.1\r\nHost: a\r\nContent-Length: 16385\r\n\r\n", "HTTP/1.1 413", true},
+      {"no length and no chunks: an empty body at once", "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\n\r\n",
+       "HTTP/1.1 200", false},
+      {"chunks beyond the plain limit",
+       "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(chunkSize) +
+           chunk + "\r\n" + chunkSize + chunk + "\r\n0\r\n\r\n",
+       "HTTP/1.1 400", true},
+  };
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.connected());
+    const auto start = Clock::now();
+    (void)connection.Send(c.request);  // the server may close before taking it all
+    bool closed = false;
+    const std::string answer = connection.ReadUntilClosed(milliseconds(1500), closed);
+    EXPECT_EQ(answer.rfind(c.answerStart, 0), 0u) << answer.substr(0, 200);
+    EXPECT_EQ(closed, c.closes);
+    if (c.closes) {
+      EXPECT_LT(MillisecondsSince(start), 1000);
+    } else {
+      EXPECT_NE(answer.find("\r\n\r\n0"), std::string::npos) << answer;  // the handler saw no body
+    }
+  }
+  // The server is still there for everyone else.
+  auto client = server.Client();
+  auto answer = client.Post(kPathGetPrinters, "onlyLocal=1", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->body, "11");
+}
+
+// A request that trickles in never holds its worker past the total deadline,
+// however steadily each byte arrives.
+TEST(ServerSockets, TrickledRequestsAreCutOffAtTheDeadline) {
+  ServerLimits limits = NoBodyLimitSet();
+  limits.requestDeadline = milliseconds(600);
+  TestServer server(EchoLengthHandlers(), limits);
+  struct Trickle {
+    const char* name;
+    std::string start;
+    std::string drip;
+  };
+  const Trickle cases[] = {
+      {"headers", "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\n", "X-Slow: 1\r\n"},
+      {"body", "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nContent-Length: 1000\r\n\r\n", "a"},
+  };
+  for (const Trickle& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.connected());
+    const auto start = Clock::now();
+    ASSERT_TRUE(connection.Send(c.start));
+    bool closed = false;
+    while (!closed && MillisecondsSince(start) < 4000) {
+      if (!connection.Send(c.drip)) break;
+      (void)connection.ReadUntilClosed(milliseconds(100), closed);
+    }
+    EXPECT_TRUE(closed || MillisecondsSince(start) < 4000);
+    EXPECT_LT(MillisecondsSince(start), 1500);
+  }
+}
+
+// The program's own options on Windows; elsewhere the library's default without
+// SO_REUSEPORT, which would let both sockets listen on the port.
+httplib::SocketOptions PortOptionsWithoutSharing() {
+#ifdef _WIN32
+  return ExclusivePortSocketOptions();
+#else
+  return [](socket_t sock) {
+    int on = 1;
+    (void)setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  };
+#endif
+}
+
+// A listening socket on a free loopback port, closed when destroyed.
+class PortHolder {
+ public:
+  PortHolder() {
+    sock_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(address);
+    if (sock_ == INVALID_SOCKET || ::bind(sock_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(sock_, 4) != 0 || ::getsockname(sock_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~PortHolder() { Release(); }
+  PortHolder(const PortHolder&) = delete;
+  PortHolder& operator=(const PortHolder&) = delete;
+  int port() const { return port_; }
+  void Release() {
+    if (sock_ != INVALID_SOCKET) (void)httplib::detail::close_socket(sock_);
+    sock_ = INVALID_SOCKET;
+  }
+
+ private:
+  socket_t sock_ = INVALID_SOCKET;
+  int port_ = 0;
+};
+
+// While another socket holds the port the server keeps trying, and serves as
+// soon as the port is free.
+TEST(ServerSockets, BindsOnceThePortIsFree) {
+  PortHolder holder;
+  const int port = holder.port();
+  ASSERT_GT(port, 0);
+  std::atomic<int> failedBinds{0};
+  std::atomic<bool> listening{false};
+  std::thread serverThread([&] {
+    HttpServerSetup setup;
+    setup.handlers = EchoLengthHandlers();
+    setup.port = port;
+    setup.bindRetry = milliseconds(100);
+    setup.socketOptions = PortOptionsWithoutSharing();
+    setup.onBindFailed = [&] {
+      ++failedBinds;
+      return true;
+    };
+    setup.onListening = [&](int) { listening = true; };
+    (void)RunHttpServerWith(std::move(setup));
+  });
+  ScopeGuard join([&] {
+    (void)StopHttpServer(std::chrono::seconds(10));
+    serverThread.join();
+  });
+  const auto start = Clock::now();
+  while (failedBinds < 3 && MillisecondsSince(start) < 5000) std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_GE(failedBinds, 3);
+  EXPECT_FALSE(listening);
+  holder.Release();
+  const auto freed = Clock::now();
+  while (!listening && MillisecondsSince(freed) < 5000) std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_TRUE(listening);
+  EXPECT_LT(MillisecondsSince(freed), 1000);
+  httplib::Client client(kApiHost, port);
+  auto answer = client.Post(kPathGetPrinters, "", "text/plain");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+}
+
+// Stopping while the port is still taken ends the retries.
+TEST(ServerSockets, StopEndsTheWaitForThePort) {
+  PortHolder holder;
+  const int port = holder.port();
+  ASSERT_GT(port, 0);
+  std::atomic<int> failedBinds{0};
+  std::thread serverThread([&] {
+    HttpServerSetup setup;
+    setup.handlers = EchoLengthHandlers();
+    setup.port = port;
+    setup.bindRetry = std::chrono::seconds(30);
+    setup.socketOptions = PortOptionsWithoutSharing();
+    setup.onBindFailed = [&] {
+      ++failedBinds;
+      return true;
+    };
+    (void)RunHttpServerWith(std::move(setup));
+  });
+  const auto start = Clock::now();
+  while (failedBinds < 1 && MillisecondsSince(start) < 5000) std::this_thread::sleep_for(milliseconds(10));
+  const auto stopAt = Clock::now();
+  EXPECT_TRUE(StopHttpServer(std::chrono::seconds(10)));
+  serverThread.join();
+  EXPECT_LT(MillisecondsSince(stopAt), 2000);
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+// A plain TCP connection to a loopback port, for tests that must send exactly
+// the bytes a hostile client would (partial headers, lying lengths, silence).
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <string>
+
+class RawConnection {
+ public:
+  explicit RawConnection(int port) {
+    sock_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (sock_ == INVALID_SOCKET) return;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(sock_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) Close();
+  }
+  ~RawConnection() { Close(); }
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  bool connected() const { return sock_ != INVALID_SOCKET; }
+
+  bool Send(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n = httplib::detail::send_socket(sock_, bytes.data() + sent, bytes.size() - sent, 0);
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // Everything the server sends until it closes the connection or `wait` passes;
+  // closed tells which.
+  std::string ReadUntilClosed(std::chrono::milliseconds wait, bool& closed) {
+    std::string out;
+    closed = false;
+    const auto end = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return out;
+      if (httplib::detail::select_read(sock_, static_cast<time_t>(left.count() / 1000000),
+                                       static_cast<time_t>(left.count() % 1000000)) <= 0) {
+        return out;
+      }
+      char buffer[4096];
+      const ssize_t n = httplib::detail::read_socket(sock_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closed = true;
+        return out;
+      }
+      out.append(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  // The first answer's bytes: reads until the headers and a body of the announced length are in.
+  std::string ReadAnswer(std::chrono::milliseconds wait) {
+    std::string out;
+    const auto end = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      const size_t headerEnd = out.find("\r\n\r\n");
+      if (headerEnd != std::string::npos) {
+        const size_t at = out.find("Content-Length: ");
+        const size_t length = at == std::string::npos ? 0 : std::stoul(out.substr(at + 16));
+        if (out.size() >= headerEnd + 4 + length) return out;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return out;
+      if (httplib::detail::select_read(sock_, static_cast<time_t>(left.count() / 1000000),
+                                       static_cast<time_t>(left.count() % 1000000)) <= 0) {
+        return out;
+      }
+      char buffer[4096];
+      const ssize_t n = httplib::detail::read_socket(sock_, buffer, sizeof buffer, 0);
+      if (n <= 0) return out;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+  }
+
+ private:
+  void Close() {
+    if (sock_ != INVALID_SOCKET) (void)httplib::detail::close_socket(sock_);
+    sock_ = INVALID_SOCKET;
+  }
+  socket_t sock_ = INVALID_SOCKET;
+};
