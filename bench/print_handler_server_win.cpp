@@ -17,6 +17,7 @@ namespace {
 // Answers as a finished job would, so the request's time is receive, decode and store.
 class NoPrintImagePrinter final : public ImagePrinter {
  public:
+  bool MayOpen(const std::string&) override { return true; }
   PrintOutcome Print(const std::string&, const std::string&) override { return PrintOutcome::kPrinted; }
 };
 

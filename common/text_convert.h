@@ -1,6 +1,7 @@
 // Conversions between the UTF-16 text of the Windows API and our narrow strings.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,9 @@ std::wstring WideFromAnsi(std::string_view ansi);
 // A name received from a web page: UTF-8 when it is valid UTF-8, otherwise the
 // system code page (older pages send the listing's former ANSI names back).
 std::wstring WideFromReceivedName(std::string_view name);
+// The same, but nullopt when the system code page cannot convert every byte:
+// for names that must match exactly or name a file.
+std::optional<std::wstring> ExactWideFromReceivedName(std::string_view name);
 
 // Portable: true when text is well-formed UTF-8 (no overlongs, surrogates or
 // code points above U+10FFFF).

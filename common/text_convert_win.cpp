@@ -27,13 +27,13 @@ std::string AnsiFromWide(std::wstring_view wide) { return NarrowWith(CP_ACP, wid
 
 namespace {
 
-std::wstring WidenWith(UINT codePage, std::string_view text) {
+std::wstring WidenWith(UINT codePage, std::string_view text, DWORD flags = 0) {
   if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return {};
   const int length = static_cast<int>(text.size());
-  const int needed = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  const int needed = MultiByteToWideChar(codePage, flags, text.data(), length, nullptr, 0);
   if (needed <= 0) return {};
   std::wstring out(static_cast<size_t>(needed), L'\0');
-  const int written = MultiByteToWideChar(codePage, 0, text.data(), length, out.data(), needed);
+  const int written = MultiByteToWideChar(codePage, flags, text.data(), length, out.data(), needed);
   out.resize(written > 0 ? static_cast<size_t>(written) : 0);
   return out;
 }
@@ -46,4 +46,13 @@ std::wstring WideFromAnsi(std::string_view ansi) { return WidenWith(CP_ACP, ansi
 
 std::wstring WideFromReceivedName(std::string_view name) {
   return IsValidUtf8(name) ? WideFromUtf8(name) : WideFromAnsi(name);
+}
+
+std::optional<std::wstring> ExactWideFromReceivedName(std::string_view name) {
+  if (name.empty()) return std::wstring();
+  if (IsValidUtf8(name)) return WideFromUtf8(name);
+  // Bytes the code page does not define fail here instead of becoming its default character.
+  std::wstring wide = WidenWith(CP_ACP, name, MB_ERR_INVALID_CHARS);
+  if (wide.empty()) return std::nullopt;
+  return wide;
 }

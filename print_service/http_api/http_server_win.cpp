@@ -19,7 +19,9 @@ namespace {
 
 // The real adapters behind the print route, alive as long as its handler.
 struct PrintRoute {
-  explicit PrintRoute(DiagnosticLog& log) : store(log), printer(log), ports{store, printer, clock, log} {}
+  explicit PrintRoute(DiagnosticLog& log) : store(log), printer(log), ports{store, printer, clock, log} {
+    ports.onTurn = RestartRequestDeadline;  // the wait for memory is not the caller's slowness
+  }
   DiskImageStore store;
   SpoolerImagePrinter printer;
   SystemRequestClock clock;

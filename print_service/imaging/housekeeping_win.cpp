@@ -31,7 +31,7 @@ std::vector<FoundFile> FindTempImages(const std::wstring& directory) {
 }  // namespace
 
 void RunCleanupPass(const std::wstring& directory, bool report, DiagnosticLog& log) {
-  const CleanupPlan plan = PlanCleanup(FindTempImages(directory));
+  const CleanupPlan plan = PlanCleanup(FindTempImages(directory), kTempImagesKept, &StoredImagesInUse());
   if (plan.found <= kTempImagesKept) return;
   if (report) {
     log.WideLine("发现 " + std::to_string(plan.found) + " 个临时文件，保留最近10个，删除 " +
@@ -44,11 +44,15 @@ void RunCleanupPass(const std::wstring& directory, bool report, DiagnosticLog& l
   }
 }
 
+void PruneStoredImages(DiagnosticLog& log) {
+  if (auto dir = ProgramDirectory()) RunCleanupPass(*dir, true, log);
+  if (auto dir = TempDirectory()) RunCleanupPass(*dir, false, log);
+}
+
 void CleanupTempImages() {
   StdoutLog log;
   for (;;) {
     Sleep(kCleanupIntervalMs);
-    if (auto dir = ProgramDirectory()) RunCleanupPass(*dir, true, log);
-    if (auto dir = TempDirectory()) RunCleanupPass(*dir, false, log);
+    PruneStoredImages(log);
   }
 }

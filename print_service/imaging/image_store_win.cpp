@@ -2,6 +2,7 @@
 #include "print_service/imaging/image_store_win.h"
 
 #include "common/text_convert.h"
+#include "print_service/imaging/housekeeping.h"
 #include "print_service/imaging/image_paths.h"
 
 #include <cerrno>
@@ -66,3 +67,5 @@ bool DiskImageStore::Save(const std::string& fileName, std::string_view bytes) {
   log_.WideLine("保存图片文件失败，临时目录错误代码: " + std::to_string(error));
   return false;
 }
+
+void DiskImageStore::PruneOldImages() { PruneStoredImages(log_); }

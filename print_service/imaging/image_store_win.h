@@ -8,6 +8,7 @@ class DiskImageStore final : public ImageStore {
  public:
   explicit DiskImageStore(DiagnosticLog& log) : log_(log) {}
   bool Save(const std::string& fileName, std::string_view bytes) override;
+  void PruneOldImages() override;
 
  private:
   DiagnosticLog& log_;

@@ -89,4 +89,14 @@ TEST(PlanCleanup, DirectoriesCountButAreNeverDeleted) {
   EXPECT_EQ(plan.toDelete, (std::vector<std::wstring>{L"tempKL_1_1.JPG", L"tempKL_1_0.JPG"}));
 }
 
+// A request may still need an old file (it waits for memory or is printing):
+// that one stays, the rest beyond the ten newest go.
+TEST(PlanCleanup, FilesInUseAreNeverDeleted) {
+  ImagesInUse inUse;
+  ImageInUse held(inUse, "tempKL_1_0.JPG");
+  const CleanupPlan plan = PlanCleanup(Files(13, 100), kTempImagesKept, &inUse);
+  EXPECT_EQ(plan.toDelete, (std::vector<std::wstring>{L"tempKL_1_2.JPG", L"tempKL_1_1.JPG"}));
+  EXPECT_FALSE(inUse.Contains(L"tempKL_1_\u00e9.JPG"));
+}
+
 }  // namespace

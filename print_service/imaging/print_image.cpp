@@ -5,7 +5,21 @@
 #include "print_service/imaging/base64_decode.h"
 #include "print_service/imaging/temp_image.h"
 
+#include <cstdint>
+
 namespace {
+
+// The body's announced length, or the limit when chunks bring it.
+uint64_t ExpectedBodySize(const httplib::Request& req, size_t maxBody) {
+  if (!req.has_header("Content-Length")) return maxBody;
+  const uint64_t announced = req.get_header_value_u64("Content-Length");
+  return announced < maxBody ? announced : maxBody;
+}
+
+// Reads the rest of a body and drops it, so that the connection stays usable.
+void DropBody(const httplib::ContentReader& contentReader) {
+  (void)contentReader([](const char*, size_t) { return true; });
+}
 
 JsonPtr BuildPrintAnswerTree(PrintOutcome outcome) {
   const PrintAnswer answer = AnswerFor(outcome);
@@ -41,9 +55,21 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
     return PrintOutcome::kMultipart;
   }
 
+  // The text and the decoded bytes together need 7/4 of the body; uploads wait
+  // for that room before reading, the rest of their body waits on the wire.
+  const uint64_t expected = ExpectedBodySize(req, ports.maxBody);
+  std::optional<MemoryBudget::Grant> uploadGrant = ports.budget->Acquire(expected + expected * 3 / 4, ports.turnWait);
+  if (!uploadGrant) {
+    DropBody(contentReader);
+    log.Line("no memory for the upload within the wait");
+    return PrintOutcome::kBusy;
+  }
+  if (ports.onTurn) ports.onTurn();
+
   std::string body;
+  if (req.has_header("Content-Length")) body.reserve(static_cast<size_t>(expected));
   bool tooLarge = false;
-  (void)contentReader([&](const char* data, size_t length) {
+  const bool complete = contentReader([&](const char* data, size_t length) {
     // Past the limit the rest is read and dropped: stopping early would leave the
     // rest of the body on a kept-alive connection, to be taken for the next request.
     if (tooLarge) return true;
@@ -55,6 +81,7 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
     body.append(data, length);
     return true;
   });
+  if (!complete) return PrintOutcome::kBodyIncomplete;
   if (tooLarge) return PrintOutcome::kBodyTooLarge;
   if (body.empty()) {
     log.Line(" pic data is empty ");
@@ -66,14 +93,45 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
   std::string bytes = base64Decode(*payload);
   std::string().swap(body);  // the print job needs neither text nor bytes: give the memory back
 
+  const std::optional<ImageSize> size = ReadImageSize(bytes);
+  if (size && uint64_t{size->width} * size->height > kMaxImagePixels) {
+    log.Line("image of " + std::to_string(size->width) + " x " + std::to_string(size->height) + " pixels refused");
+    return PrintOutcome::kImageHasTooManyPixels;
+  }
+  // Only a queue the spooler lists may be opened, and nothing is stored for another name.
+  if (!ports.printer.MayOpen(printName)) {
+    log.Line("no queue is named: " + printName);
+    return PrintOutcome::kOpenPrinterFailed;
+  }
+
+  ImageInUse inUse(StoredImagesInUse(), imageFileName);
   const bool stored = ports.store.Save(imageFileName, bytes);
   std::string().swap(bytes);
+  uploadGrant.reset();
   if (!stored) {
     log.Line("文件保存失败，取消打印");
     return PrintOutcome::kSaveFailed;
   }
+  ports.store.PruneOldImages();
+
+  const std::optional<MemoryBudget::Grant> printGrant = ports.budget->Acquire(PrintMemoryFor(size, ports.budget->total()), ports.turnWait);
+  if (!printGrant) {
+    log.Line("no memory for the print within the wait");
+    return PrintOutcome::kBusy;
+  }
   log.Line("start print with file: " + imageFileName);
   return ports.printer.Print(printName, imageFileName);
+}
+
+MemoryBudget& ImageMemoryBudget() {
+  static MemoryBudget* budget = new MemoryBudget(kImageMemoryBudget);  // never destroyed: see StoredImagesInUse
+  return *budget;
+}
+
+uint64_t PrintMemoryFor(const std::optional<ImageSize>& size, uint64_t budget) {
+  if (!size) return budget;
+  const uint64_t pixels = uint64_t{size->width} * size->height;
+  return pixels > kMaxImagePixels ? budget : 3 * 4 * pixels;
 }
 
 std::string BuildPrintAnswer(PrintOutcome outcome) {

@@ -1,12 +1,16 @@
 // The print endpoint over a real server with fake store and printer.
 #include "print_service/imaging/print_image.h"
 
+#include "print_service/imaging/temp_image.h"
+
 #include "testing/stub_handlers.h"
 #include "testing/fake_print_ports.h"
 #include "testing/recording_log.h"
 #include "testing/test_server.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -59,7 +63,14 @@ TEST(PrintAnswer, OutcomesMapToTheirTexts) {
       {PrintOutcome::kImageTooLargeForPage, "Image is too large for the page"},
       {PrintOutcome::kStartDocFailed, "Failed to start print job"},
       {PrintOutcome::kStartPageFailed, "Failed to start page"},
+      {PrintOutcome::kBodyIncomplete, "Image data was not received in full"},
+      {PrintOutcome::kImageHasTooManyPixels, "Image is too large for the page"},
+      {PrintOutcome::kBusy, "Too many images are waiting to print; try again"},
+      {PrintOutcome::kDrawFailed, "Failed to draw the image"},
+      {PrintOutcome::kEndPageFailed, "Failed to end page"},
+      {PrintOutcome::kEndDocFailed, "Failed to end print job"},
   };
+  static_assert(kPrintOutcomeCount == 19, "every outcome has its row");
   for (const auto& [outcome, text] : failures) {
     EXPECT_EQ(BuildPrintAnswer(outcome),
               std::string("{\n\t\"statusCode\":\t\"10002\",\n\t\"resultInfo\":\t\"") + text + "\"\n}");
@@ -128,6 +139,79 @@ TEST_F(PrintImageRoute, FailuresOfStoreAndPrinterReachTheAnswer) {
   printer_.outcome = PrintOutcome::kLoadImageFailed;
   ExpectAnswer(Post("", "data:image/png;base64,"), PrintOutcome::kLoadImageFailed);
   EXPECT_EQ(store_.saved.back().bytes, "");
+}
+
+// The first 24 bytes of a PNG file of the given size, as Base64 in a data URL.
+std::string PngDataUrl(uint32_t width, uint32_t height) {
+  std::string header("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+  for (uint32_t v : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) header.push_back(static_cast<char>((v >> shift) & 0xFF));
+  }
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text = "data:image/png;base64,";
+  for (size_t i = 0; i < header.size(); i += 3) {
+    const uint32_t v = static_cast<uint32_t>(static_cast<unsigned char>(header[i])) << 16 |
+                       static_cast<uint32_t>(static_cast<unsigned char>(header[i + 1])) << 8 |
+                       static_cast<unsigned char>(header[i + 2]);
+    for (int shift = 18; shift >= 0; shift -= 6) text.push_back(kLetters[(v >> shift) & 63]);
+  }
+  return text;
+}
+
+TEST_F(PrintImageRoute, RefusalsBeforeStoringLeaveNothingOnDisk) {
+  ports_.maxBody = 4096;
+  struct Case {
+    const char* what;
+    std::string target;
+    std::string body;
+    PrintOutcome outcome;
+  };
+  const Case cases[] = {
+      {"a bitmap over the pixel bound, by its header", "", PngDataUrl(8193, 4096), PrintOutcome::kImageHasTooManyPixels},
+      {"a name no queue bears", "?printName=no%20such%20queue", "x,QUJD", PrintOutcome::kOpenPrinterFailed},
+  };
+  for (const Case& c : cases) {
+    ExpectAnswer(Post(c.target, c.body), c.outcome);
+    EXPECT_TRUE(store_.saved.empty()) << c.what;
+    EXPECT_TRUE(printer_.calls.empty()) << c.what;
+  }
+  ExpectAnswer(Post("", PngDataUrl(8192, 4096)), PrintOutcome::kPrinted);  // exactly at the bound
+}
+
+TEST_F(PrintImageRoute, EachStoredImageIsFollowedByAPruneThatSparesItWhilePrinting) {
+  bool inUseWhilePrinting = false;
+  printer_.duringPrint = [&](const std::string& name) {
+    inUseWhilePrinting = StoredImagesInUse().Contains(std::wstring(name.begin(), name.end()));
+  };
+  ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kPrinted);
+  EXPECT_EQ(store_.prunedAfter, (std::vector<std::string>{"tempKL_508_977.JPG"}));
+  EXPECT_TRUE(inUseWhilePrinting);
+  EXPECT_FALSE(StoredImagesInUse().Contains(L"tempKL_508_977.JPG"));
+  store_.succeed = false;
+  ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kSaveFailed);
+  EXPECT_EQ(store_.prunedAfter.size(), 1u) << "no prune without a stored image";
+}
+
+// An upload whose memory is not free within the wait is answered as busy, its
+// body read and dropped, and the connection serves the next request.
+TEST_F(PrintImageRoute, UploadsWaitForMemoryAndGiveUpAsBusy) {
+  MemoryBudget budget(100000);
+  ports_.budget = &budget;
+  ports_.turnWait = std::chrono::milliseconds(200);
+  std::optional<MemoryBudget::Grant> held = budget.Acquire(budget.total(), std::chrono::milliseconds(0));
+  ASSERT_TRUE(held);
+  auto client = server_.Client();
+  client.set_keep_alive(true);
+  ExpectAnswer(client.Post(kPathPrintImage, "x,QUJD", "text/plain"), PrintOutcome::kBusy);
+  EXPECT_TRUE(store_.saved.empty());
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    held.reset();
+  });
+  ports_.turnWait = std::chrono::milliseconds(5000);
+  ExpectAnswer(client.Post(kPathPrintImage, "x,QUJD", "text/plain"), PrintOutcome::kPrinted);
+  release.join();
+  EXPECT_EQ(budget.InUse(), 0u);
 }
 
 }  // namespace

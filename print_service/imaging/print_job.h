@@ -7,13 +7,15 @@
 
 #include <string>
 
-// printName empty: the queue "KELO". The file is looked up in the program
-// directory, then in the temporary directory, and is left on disk (Windows).
+// printName empty: the queue "KELO"; any other name must be a queue the spooler
+// lists. The file is looked up in the program directory, then in the temporary
+// directory, and is left on disk (Windows).
 PrintOutcome printImageFile(std::string printName, std::string imageFileName, DiagnosticLog& log);
 
 class SpoolerImagePrinter final : public ImagePrinter {
  public:
   explicit SpoolerImagePrinter(DiagnosticLog& log) : log_(log) {}
+  bool MayOpen(const std::string& printName) override;
   PrintOutcome Print(const std::string& printName, const std::string& imageFileName) override {
     return printImageFile(printName, imageFileName, log_);
   }

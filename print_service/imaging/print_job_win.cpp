@@ -7,6 +7,7 @@
 #include "print_service/imaging/image_paths.h"
 #include "print_service/imaging/label_image_win.h"
 #include "print_service/imaging/paper_size.h"
+#include "print_service/printers/queue_lookup_win.h"
 #include "print_service/printers/queue_settings_win.h"
 
 #include <winspool.h>
@@ -19,7 +20,7 @@ namespace {
 std::string Decimal(long long value) { return std::to_string(value); }
 
 // Loads the image from the program directory, then from the temporary directory.
-bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, DiagnosticLog& log) {
+bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, DiagnosticLog& log, bool& tooManyPixels) {
   const std::wstring name = WideImageName(imageFileName);
   HRESULT result = E_FAIL;
   if (auto dir = ProgramDirectory()) {
@@ -30,6 +31,8 @@ bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, Diagno
         log.WideLine("成功加载程序目录下的图片: " + Utf8FromWide(*path));
         return true;
       }
+      tooManyPixels = result == kTooManyPixels;
+      if (tooManyPixels) return false;
     }
   }
   log.WideLine("程序目录加载失败，错误代码: " + Decimal(static_cast<long>(result)) + "，尝试临时目录...");
@@ -42,6 +45,7 @@ bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, Diagno
         log.WideLine("成功加载临时目录下的图片: " + Utf8FromWide(*path));
         return true;
       }
+      tooManyPixels = result == kTooManyPixels;
     }
   }
   log.WideLine("临时目录也加载失败，错误代码: " + Decimal(static_cast<long>(result)));
@@ -50,9 +54,17 @@ bool LoadStoredImage(const std::string& imageFileName, LabelImage& image, Diagno
 
 }  // namespace
 
+bool SpoolerImagePrinter::MayOpen(const std::string& printName) { return OpenableQueue(printName).has_value(); }
+
 PrintOutcome printImageFile(std::string printName, std::string imageFileName, DiagnosticLog& log) {
-  if (printName.empty()) printName = "KELO";
-  std::wstring wideName = WideFromReceivedName(printName);
+  // Only a listed queue is opened: a UNC name would make Windows connect to its
+  // host with the user's credentials, a device name open the device.
+  std::optional<std::wstring> openable = OpenableQueue(printName);
+  if (!openable) {
+    log.Line("无法打开打印机: no queue is named " + printName);
+    return PrintOutcome::kOpenPrinterFailed;
+  }
+  std::wstring wideName = std::move(*openable);
 
   UniquePrinter printer;
   if (!OpenPrinterW(wideName.data(), printer.Put(), nullptr)) {
@@ -77,7 +89,10 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
   // An image that cannot be loaded is not replaced by a placeholder: it would
   // waste a label and hide the fault. The file stays for the housekeeping.
   LabelImage image;
-  if (!LoadStoredImage(imageFileName, image, log)) return PrintOutcome::kLoadImageFailed;
+  bool tooManyPixels = false;
+  if (!LoadStoredImage(imageFileName, image, log, tooManyPixels)) {
+    return tooManyPixels ? PrintOutcome::kImageHasTooManyPixels : PrintOutcome::kLoadImageFailed;
+  }
   const int w = image.width();
   const int h = image.height();
 
@@ -109,10 +124,22 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
     log.Print("StartPage 错误\n");
     return PrintOutcome::kStartPageFailed;
   }
-  (void)image.Draw(dc.Get());  // as with EndPage, a failed draw shows only on paper
+  // A page or a job the driver refused is not a success: the job is aborted
+  // (the guard) and the page learns what failed.
+  if (!image.Draw(dc.Get())) {
+    log.Line("绘制位图失败: " + Decimal(GetLastError()));
+    return PrintOutcome::kDrawFailed;
+  }
   log.Print("1--位图大小：" + Decimal(w) + " x " + Decimal(h) + "\n");
-  (void)EndPage(dc.Get());
-  (void)EndDoc(dc.Get());
+  if (EndPage(dc.Get()) <= 0) {
+    log.Line("EndPage 错误，错误代码：" + Decimal(GetLastError()));
+    return PrintOutcome::kEndPageFailed;
+  }
+  // After a failed EndDoc the spooler has already dropped the job; AbortDoc is harmless.
+  if (EndDoc(dc.Get()) <= 0) {
+    log.Line("EndDoc 错误，错误代码：" + Decimal(GetLastError()));
+    return PrintOutcome::kEndDocFailed;
+  }
   abortDocument.Dismiss();
   log.Print("打印顺利完成了. o(∩_∩)o \n");
   log.Line("打印质量设置2: " + Decimal(quality));

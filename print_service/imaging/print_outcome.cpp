@@ -16,6 +16,12 @@ PrintAnswer AnswerFor(PrintOutcome outcome) {
     case PrintOutcome::kImageTooLargeForPage: return {"10002", "Image is too large for the page"};
     case PrintOutcome::kStartDocFailed: return {"10002", "Failed to start print job"};
     case PrintOutcome::kStartPageFailed: return {"10002", "Failed to start page"};
+    case PrintOutcome::kBodyIncomplete: return {"10002", "Image data was not received in full"};
+    case PrintOutcome::kImageHasTooManyPixels: return {"10002", "Image is too large for the page"};
+    case PrintOutcome::kBusy: return {"10002", "Too many images are waiting to print; try again"};
+    case PrintOutcome::kDrawFailed: return {"10002", "Failed to draw the image"};
+    case PrintOutcome::kEndPageFailed: return {"10002", "Failed to end page"};
+    case PrintOutcome::kEndDocFailed: return {"10002", "Failed to end print job"};
   }
   return {"10002", "Failed to print"};
 }

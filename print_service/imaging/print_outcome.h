@@ -15,7 +15,14 @@ enum class PrintOutcome {
   kImageTooLargeForPage,
   kStartDocFailed,
   kStartPageFailed,
+  kBodyIncomplete,         // the body broke off or came too slowly
+  kImageHasTooManyPixels,  // by its header, the bitmap would not fit the memory bound
+  kBusy,                   // no room in the memory bound within the wait
+  kDrawFailed,
+  kEndPageFailed,
+  kEndDocFailed,
 };
+inline constexpr int kPrintOutcomeCount = static_cast<int>(PrintOutcome::kEndDocFailed) + 1;
 
 struct PrintAnswer {
   const char* statusCode;

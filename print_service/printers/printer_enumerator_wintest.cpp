@@ -1,6 +1,8 @@
 // The listing against the real spooler: the CUPS test queues, work-offline, non-ASCII names.
 #include "print_service/printers/get_printers.h"
 #include "print_service/printers/printer_enumerator.h"
+#include "print_service/printers/queue_lookup_win.h"
+#include "print_service/printers/settings_registry_win.h"
 
 #include "common/text_convert.h"
 #include "common/unique_owner.h"
@@ -117,6 +119,25 @@ TEST(SpoolerListing, NonAsciiQueueNameIsListedAsUtf8) {
   httplib::Response res;
   HandleGetPrinters(spooler, log, req, res);
   EXPECT_NE(res.body.find("\"name\":\t\"" + utf8 + "\""), std::string::npos) << res.body;
+}
+
+// Names reach OpenPrinterW only from the spooler's own list: hostile names are
+// refused before any call that could reach a network host.
+TEST(QueueLookup, OnlyListedQueuesAreOpenable) {
+  const std::optional<Names> listed = ListQueueNames();
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(*listed, SpoolerOrder());
+  EXPECT_EQ(OpenableQueue("KeloTest203"), std::optional<std::wstring>(L"KeloTest203"));
+  EXPECT_EQ(OpenableQueue(""), std::optional<std::wstring>(L"KELO"));
+  using namespace std::string_literals;
+  for (const std::string& name : {"KeloTest203\0x"s, "\\\\attacker.example\\p"s, "\\\\host@80\\p"s, "LPT1"s, "nul.txt"s,
+                                  "keloTEST203"s, "\xFF\xFE"s}) {
+    EXPECT_FALSE(OpenableQueue(name)) << name;
+    DeviceValues values = {};
+    const auto start = GetTickCount();
+    EXPECT_EQ(SpoolerPrinterDevice().Query(name, values), DeviceLookup::kOpenFailed) << name;
+    EXPECT_LT(GetTickCount() - start, 1000u) << name;
+  }
 }
 
 }  // namespace

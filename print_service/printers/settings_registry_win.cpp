@@ -1,6 +1,8 @@
 // Registry, profile file and device adapters of the resolution endpoint.
 #include "print_service/printers/settings_registry_win.h"
 
+#include "print_service/printers/queue_lookup_win.h"
+
 #include "common/text_convert.h"
 #include "print_service/printers/queue_settings_win.h"
 #include "usb_service/provisioning/settings_store.h"
@@ -64,7 +66,10 @@ std::optional<std::string> WindowsSettingsRegistry::ReadResolutionText(const std
                                                                        const std::string& name) {
   // The service wrote the file under the queue's name in the system code page;
   // the wide name of the queue names the same file.
-  const std::wstring path = WideFromAnsi(directory) + L"\\" + WideFromReceivedName(name) + L".ini";
+  // A name the code page cannot convert exactly names no settings file.
+  const std::optional<std::wstring> wideName = ExactWideFromReceivedName(name);
+  if (!wideName) return std::nullopt;
+  const std::wstring path = WideFromAnsi(directory) + L"\\" + *wideName + L".ini";
   if (path.size() >= kWidePathCapacity) return std::nullopt;
   wchar_t resolutionBuffer[32] = {};
   const DWORD count = GetPrivateProfileStringW(L"Print Settings", L"Resolution", L"0", resolutionBuffer, 32,
@@ -74,7 +79,10 @@ std::optional<std::string> WindowsSettingsRegistry::ReadResolutionText(const std
 }
 
 DeviceLookup SpoolerPrinterDevice::Query(const std::string& printName, DeviceValues& values) {
-  std::wstring wideName = WideFromReceivedName(printName);
+  // Only a listed queue reaches the spooler: see OpenableQueue.
+  std::optional<std::wstring> openable = OpenableQueue(printName);
+  if (!openable) return DeviceLookup::kOpenFailed;
+  std::wstring wideName = std::move(*openable);
   UniquePrinter hPrinter;
   if (!OpenPrinterW(wideName.data(), hPrinter.Put(), nullptr)) return DeviceLookup::kOpenFailed;
 

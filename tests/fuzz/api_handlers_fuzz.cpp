@@ -225,7 +225,7 @@ void FuzzPrintImage(const Fields& fields) {
   FakeImageStore store;
   store.succeed = (OptionByte(options, 1) & 1) == 0;
   FakeImagePrinter printer;
-  printer.outcome = static_cast<PrintOutcome>(OptionByte(options, 2) % 13);
+  printer.outcome = static_cast<PrintOutcome>(OptionByte(options, 2) % kPrintOutcomeCount);
   FakeRequestClock clock;
   RecordingLog log;
   // Small limits, so that the fuzzer reaches them; the real one is 64 MiB.
@@ -257,7 +257,9 @@ void FuzzPrintImage(const Fields& fields) {
       "Image data is required", "Multipart upload is not supported", "Invalid data URL",
       "Image data is too large", "Failed to save image", "Failed to open printer",
       "Failed to read printer settings", "Failed to create printer DC", "Failed to load image",
-      "Image is too large for the page", "Failed to start print job", "Failed to start page"};
+      "Image is too large for the page", "Failed to start print job", "Failed to start page",
+      "Image data was not received in full", "Too many images are waiting to print; try again",
+      "Failed to draw the image", "Failed to end page", "Failed to end print job"};
   if (status == kStatusSuccess) {
     FUZZ_REQUIRE(info == "hahah");
   } else {
@@ -277,6 +279,11 @@ void FuzzPrintImage(const Fields& fields) {
     expected = PrintOutcome::kEmptyBody;
   } else if (body.find(',') == std::string::npos) {
     expected = PrintOutcome::kInvalidDataUrl;
+  } else if (const std::optional<ImageSize> size = ReadImageSize(base64Decode(*DataUrlPayload(body)));
+             size && uint64_t{size->width} * size->height > kMaxImagePixels) {
+    expected = PrintOutcome::kImageHasTooManyPixels;
+  } else if ((req.params.empty() ? std::string() : req.params.rbegin()->second) == printer.refusedName) {
+    expected = PrintOutcome::kOpenPrinterFailed;
   } else {
     rejected = false;
     FUZZ_REQUIRE(store.saved.size() == 1);

@@ -96,7 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_REQUIRE(ParseResolution(field(0)) == ReferenceResolution(field(0)));
 
   const std::string_view name = field(1);
-  const bool plain = !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:") == std::string_view::npos;
+  const bool plain = !name.empty() && name != "." && name != ".." &&
+                     name.find_first_of(std::string_view("\\/:\0", 4)) == std::string_view::npos &&
+                     !IsReservedDeviceName(name);
   FUZZ_REQUIRE(IsPlainFileName(name) == plain);
 
   const int fileRotation = SignedWord(numbers, 5);

@@ -41,9 +41,28 @@ std::optional<int> ParseResolution(std::string_view text) {
   return static_cast<int>(value);
 }
 
+bool IsReservedDeviceName(std::string_view name) {
+  // Windows opens the device for "CON", "con.txt" and "COM1 .ini" alike: what
+  // counts is the part before the first dot, without trailing spaces.
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper(base);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (upper == device) return true;
+  }
+  if (upper.size() < 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) return false;
+  const std::string_view number = std::string_view(upper).substr(3);
+  // COM1..COM9, and the superscripts 1, 2 and 3 in UTF-8 and in the Latin-1 code pages.
+  if (number.size() == 1) return (number[0] >= '1' && number[0] <= '9') || number == "\xB9" || number == "\xB2" || number == "\xB3";
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 bool IsPlainFileName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
-  return name.find_first_of("\\/:") == std::string_view::npos;
+  // A NUL would cut the path short in every Windows call that takes it.
+  if (name.find('\0') != std::string_view::npos) return false;
+  return name.find_first_of("\\/:") == std::string_view::npos && !IsReservedDeviceName(name);
 }
 
 std::string FormatSyncLog(const SyncRecord& r) {

@@ -49,9 +49,12 @@ std::wstring DefaultDataDirectory(const std::optional<std::wstring>& programData
 // the first other character); nullopt outside the int range.
 std::optional<int> ParseResolution(std::string_view text);
 
-// A queue name that can name a file in the data directory: no "\", "/" or ":",
-// not "." or "..", not empty.
+// A queue name that can name a file in the data directory: no "\", "/", ":" or
+// NUL, not "." or "..", not empty, and no reserved device name.
 bool IsPlainFileName(std::string_view name);
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9 and LPT1-9 (also with a
+// superscript digit), in any letter case, alone or with an extension.
+bool IsReservedDeviceName(std::string_view name);
 
 struct SyncRecord {
   std::string printer;      // queue name, system code page

@@ -61,12 +61,16 @@ TEST(SettingsStore, ResolutionTextIsReadAsAtoiWouldWithoutOverflow) {
 }
 
 TEST(SettingsStore, OnlyPlainNamesNameSettingsFiles) {
-  for (const char* name : {"KELO", "KELO #1", "R52 Label Printer", "\xE6\xA0\x87\xE7\xAD\xBE", "a.b", "..."}) {
+  for (const char* name : {"KELO", "KELO #1", "R52 Label Printer", "\xE6\xA0\x87\xE7\xAD\xBE", "a.b", "...", "CONSOLE",
+                           "COM10", "LPT0", "NULL", "acon", "COM", "AUX1"}) {
     EXPECT_TRUE(IsPlainFileName(name)) << name;
   }
-  for (const char* name : {"", ".", "..", "..\\..\\Windows\\win", "a/b", "C:x", "\\\\server\\KELO", "KELO\\"}) {
+  for (const char* name : {"", ".", "..", "..\\..\\Windows\\win", "a/b", "C:x", "\\\\server\\KELO", "KELO\\", "CON",
+                           "con", "nul.ini", "Nul.txt.ini", "PRN", "aux", "COM1", "com9.ini", "LPT1", "lpt5 .ini", "CON  ",
+                           "COM\xC2\xB9", "LPT\xB3", "CONIN$", "conout$.x"}) {
     EXPECT_FALSE(IsPlainFileName(name)) << name;
   }
+  EXPECT_FALSE(IsPlainFileName(std::string_view("acc203\0x", 8)));
 }
 
 TEST(SettingsStore, SyncLogRecordIsExact) {
