@@ -54,6 +54,14 @@ class GuardedStream final : public httplib::Stream {
     if (!HasBuffered()) {
       const ssize_t ready = WaitReadable();
       if (ready <= 0) return Spoil();
+      // Large reads (bodies) go straight into the caller's buffer; small ones
+      // (header lines, a byte at a time) are served from ours.
+      if (size >= buffer_.size()) {
+        const ssize_t n = httplib::detail::read_socket(sock_, ptr, size, 0);
+        if (n <= 0) return Spoil();
+        allowance_ -= static_cast<uint64_t>(n);
+        return n;
+      }
       const ssize_t n = httplib::detail::read_socket(sock_, buffer_.data(), buffer_.size(), 0);
       if (n <= 0) return Spoil();
       bufferOffset_ = 0;

@@ -19,8 +19,9 @@ struct ServerLimits {
   // Worker threads. Each kept-alive connection holds one while it waits for its
   // next request, so the cap is what lets a few busy tabs keep their
   // connections; past it the longest idle connection is closed (a reconnect on
-  // loopback costs well under a millisecond). 64 threads reserve 64 MiB of
-  // address space for their stacks, a small share of a 32-bit process.
+  // loopback costs well under a millisecond). 64 threads reserve 128 MiB of
+  // address space for their stacks (2 MiB each, committed only as used), which
+  // a 32-bit process can spare next to its 384 MiB image budget.
   size_t maxThreads = 64;
   size_t minThreads = 2;
   // Connections waiting for a thread while idle ones are being closed; more are
