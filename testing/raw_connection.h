@@ -38,50 +38,44 @@ class RawConnection {
   // closed tells which.
   std::string ReadUntilClosed(std::chrono::milliseconds wait, bool& closed) {
     std::string out;
-    closed = false;
-    const auto end = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return out;
-      if (httplib::detail::select_read(sock_, static_cast<time_t>(left.count() / 1000000),
-                                       static_cast<time_t>(left.count() % 1000000)) <= 0) {
-        return out;
-      }
-      char buffer[4096];
-      const ssize_t n = httplib::detail::read_socket(sock_, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closed = true;
-        return out;
-      }
-      out.append(buffer, static_cast<size_t>(n));
-    }
+    closed = ReadUntil(wait, out, [](const std::string&) { return false; });
+    return out;
   }
 
   // The first answer's bytes: reads until the headers and a body of the announced length are in.
   std::string ReadAnswer(std::chrono::milliseconds wait) {
     std::string out;
-    const auto end = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-      const size_t headerEnd = out.find("\r\n\r\n");
-      if (headerEnd != std::string::npos) {
-        const size_t at = out.find("Content-Length: ");
-        const size_t length = at == std::string::npos ? 0 : std::stoul(out.substr(at + 16));
-        if (out.size() >= headerEnd + 4 + length) return out;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return out;
-      if (httplib::detail::select_read(sock_, static_cast<time_t>(left.count() / 1000000),
-                                       static_cast<time_t>(left.count() % 1000000)) <= 0) {
-        return out;
-      }
-      char buffer[4096];
-      const ssize_t n = httplib::detail::read_socket(sock_, buffer, sizeof buffer, 0);
-      if (n <= 0) return out;
-      out.append(buffer, static_cast<size_t>(n));
-    }
+    (void)ReadUntil(wait, out, [](const std::string& in) {
+      const size_t headerEnd = in.find("\r\n\r\n");
+      if (headerEnd == std::string::npos) return false;
+      const size_t at = in.find("Content-Length: ");
+      const size_t length = at == std::string::npos ? 0 : std::stoul(in.substr(at + 16));
+      return in.size() >= headerEnd + 4 + length;
+    });
+    return out;
   }
 
  private:
+  // Appends what arrives to out until `done` holds for it, the wait passes, or
+  // the peer closes; true only in the last case.
+  template <typename Done>
+  bool ReadUntil(std::chrono::milliseconds wait, std::string& out, Done done) {
+    const auto end = std::chrono::steady_clock::now() + wait;
+    while (!done(out)) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      if (httplib::detail::select_read(sock_, static_cast<time_t>(left.count() / 1000000),
+                                       static_cast<time_t>(left.count() % 1000000)) <= 0) {
+        return false;
+      }
+      char buffer[4096];
+      const ssize_t n = httplib::detail::read_socket(sock_, buffer, sizeof buffer, 0);
+      if (n <= 0) return true;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    return false;
+  }
+
   void Close() {
     if (sock_ != INVALID_SOCKET) (void)httplib::detail::close_socket(sock_);
     sock_ = INVALID_SOCKET;

@@ -58,7 +58,7 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
   // The text and the decoded bytes together need 7/4 of the body; uploads wait
   // for that room before reading, the rest of their body waits on the wire.
   const uint64_t expected = ExpectedBodySize(req, ports.maxBody);
-  std::optional<MemoryBudget::Grant> uploadGrant = ports.budget->Acquire(expected + expected * 3 / 4, ports.turnWait);
+  std::optional<FairBudget::Grant> uploadGrant = ports.budget->Acquire(expected + expected * 3 / 4, ports.turnWait);
   if (!uploadGrant) {
     DropBody(contentReader);
     log.Line("no memory for the upload within the wait");
@@ -114,7 +114,7 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
   }
   ports.store.PruneOldImages();
 
-  const std::optional<MemoryBudget::Grant> printGrant = ports.budget->Acquire(PrintMemoryFor(size, ports.budget->total()), ports.turnWait);
+  const std::optional<FairBudget::Grant> printGrant = ports.budget->Acquire(PrintMemoryFor(size, ports.budget->total()), ports.turnWait);
   if (!printGrant) {
     log.Line("no memory for the print within the wait");
     return PrintOutcome::kBusy;
@@ -123,8 +123,8 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
   return ports.printer.Print(printName, imageFileName);
 }
 
-MemoryBudget& ImageMemoryBudget() {
-  static MemoryBudget* budget = new MemoryBudget(kImageMemoryBudget);  // never destroyed: see StoredImagesInUse
+FairBudget& ImageMemoryBudget() {
+  static FairBudget* budget = new FairBudget(kImageMemoryBudget);  // never destroyed: see StoredImagesInUse
   return *budget;
 }
 

@@ -3,7 +3,7 @@
 
 #include "common/diagnostic_log.h"
 #include "print_service/imaging/image_header.h"
-#include "print_service/imaging/memory_budget.h"
+#include "common/fair_budget.h"
 #include "print_service/imaging/print_outcome.h"
 
 #include <httplib.h>
@@ -34,7 +34,7 @@ inline constexpr uint64_t kImageMemoryBudget = 3u * 4u * kMaxImagePixels;
 inline constexpr std::chrono::milliseconds kMemoryTurnWait{60000};
 
 // The program's one budget for image memory.
-MemoryBudget& ImageMemoryBudget();
+FairBudget& ImageMemoryBudget();
 
 // Bytes a print of an image of this size takes from the budget; the whole
 // budget when the size is unknown (a format whose header we do not read).
@@ -71,7 +71,7 @@ struct PrintImagePorts {
   RequestClock& clock;
   DiagnosticLog& log;
   size_t maxBody = kMaxImageBody;
-  MemoryBudget* budget = &ImageMemoryBudget();
+  FairBudget* budget = &ImageMemoryBudget();
   std::chrono::milliseconds turnWait = kMemoryTurnWait;
   // Called once the upload's turn has come, before its body is read (the
   // server restarts the request's deadline there).

@@ -195,10 +195,10 @@ TEST_F(PrintImageRoute, EachStoredImageIsFollowedByAPruneThatSparesItWhilePrinti
 // An upload whose memory is not free within the wait is answered as busy, its
 // body read and dropped, and the connection serves the next request.
 TEST_F(PrintImageRoute, UploadsWaitForMemoryAndGiveUpAsBusy) {
-  MemoryBudget budget(100000);
+  FairBudget budget(100000);
   ports_.budget = &budget;
   ports_.turnWait = std::chrono::milliseconds(200);
-  std::optional<MemoryBudget::Grant> held = budget.Acquire(budget.total(), std::chrono::milliseconds(0));
+  std::optional<FairBudget::Grant> held = budget.Acquire(budget.total(), std::chrono::milliseconds(0));
   ASSERT_TRUE(held);
   auto client = server_.Client();
   client.set_keep_alive(true);

@@ -10,29 +10,32 @@
 #include <memory>
 #include <new>
 
-std::optional<std::vector<std::string>> ListQueueNames() {
+bool EnumPrintersInto(DWORD flags, DWORD level, std::unique_ptr<BYTE[]>& buffer, DWORD& returned) {
   DWORD needed = 0;
-  DWORD returned = 0;
-  std::unique_ptr<BYTE[]> buffer;
   DWORD size = 0;
+  buffer.reset();
   for (int attempt = 0; attempt < 8; ++attempt) {
-    if (EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, buffer.get(), size, &needed,
-                      &returned)) {
-      std::vector<std::string> names;
-      names.reserve(returned);
-      const auto* infos = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.get());
-      for (DWORD i = 0; i < returned; ++i) {
-        if (infos[i].pPrinterName != nullptr) names.push_back(Utf8FromWide(infos[i].pPrinterName));
-      }
-      return names;
-    }
+    if (EnumPrintersW(flags, nullptr, level, buffer.get(), size, &needed, &returned)) return true;
     const DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return std::nullopt;
+    if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return false;
     buffer.reset(new (std::nothrow) BYTE[needed]);
-    if (!buffer) return std::nullopt;
+    if (!buffer) return false;
     size = needed;
   }
-  return std::nullopt;
+  return false;
+}
+
+std::optional<std::vector<std::string>> ListQueueNames() {
+  std::unique_ptr<BYTE[]> buffer;
+  DWORD returned = 0;
+  if (!EnumPrintersInto(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, 4, buffer, returned)) return std::nullopt;
+  std::vector<std::string> names;
+  names.reserve(returned);
+  const auto* infos = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.get());
+  for (DWORD i = 0; i < returned; ++i) {
+    if (infos[i].pPrinterName != nullptr) names.push_back(Utf8FromWide(infos[i].pPrinterName));
+  }
+  return names;
 }
 
 std::optional<std::wstring> OpenableQueue(std::string_view received) {

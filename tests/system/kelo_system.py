@@ -128,3 +128,13 @@ def require_tools(*tools):
     missing = [t for t in tools if shutil.which(t) is None]
     if missing:
         raise RuntimeError('missing tools: ' + ', '.join(missing))
+
+
+def private_bytes(pid):
+    """The process's private memory (clean and dirty), from the kernel's summary."""
+    total = 0
+    with open('/proc/%d/smaps_rollup' % pid) as f:
+        for line in f:
+            if line.startswith(('Private_Clean:', 'Private_Dirty:')):
+                total += int(line.split()[1]) * 1024
+    return total

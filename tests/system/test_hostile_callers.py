@@ -21,15 +21,6 @@ MEMORY_BOUND = 512 * 1024 * 1024
 BIND_RETRY_S = 2.0
 
 
-def private_bytes(pid):
-    total = 0
-    with open('/proc/%d/smaps_rollup' % pid) as f:
-        for line in f:
-            if line.startswith(('Private_Clean:', 'Private_Dirty:')):
-                total += int(line.split()[1]) * 1024
-    return total
-
-
 def small_jpeg(width=400, height=300):
     return subprocess.run(['convert', '-size', '%dx%d' % (width, height), 'gradient:white-black', 'jpeg:-'],
                           capture_output=True, check=True).stdout
@@ -178,7 +169,7 @@ class HostileCallers(unittest.TestCase):
         body = data_url(padded_jpeg(46 * 1000 * 1000))
         self.assertGreater(len(body), 61 * 1000 * 1000)
         pid = self.service.pid
-        idle = private_bytes(pid)
+        idle = ks.private_bytes(pid)
         peak = [idle]
         answers = []
         done = threading.Event()
@@ -186,7 +177,7 @@ class HostileCallers(unittest.TestCase):
         def sample():
             while not done.is_set():
                 try:
-                    peak[0] = max(peak[0], private_bytes(pid))
+                    peak[0] = max(peak[0], ks.private_bytes(pid))
                 except OSError:
                     return
                 time.sleep(0.02)

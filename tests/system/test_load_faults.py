@@ -32,15 +32,6 @@ def tiny_png():
                           check=True).stdout
 
 
-def private_bytes(pid):
-    total = 0
-    with open('/proc/%d/smaps_rollup' % pid) as f:
-        for line in f:
-            if line.startswith(('Private_Clean:', 'Private_Dirty:')):
-                total += int(line.split()[1]) * 1024
-    return total
-
-
 def windows_handles():
     out = subprocess.run(['wine', os.environ['KELO_PROCESS_PROBE_EXE'], 'KeloPrintService.exe'], capture_output=True,
                          text=True).stdout
@@ -212,11 +203,11 @@ class LoadAndFaults(unittest.TestCase):
         failures, _, _ = self.run_load(warm, self.judge_exactly)
         self.assertEqual(failures, [])
         pid = self.service.pid
-        handles_before, private_before = windows_handles(), private_bytes(pid)
+        handles_before, private_before = windows_handles(), ks.private_bytes(pid)
 
         rest = self.plan(TOTAL - WARM_UP, 2)
         failures, seconds, connects = self.run_load(rest, self.judge_exactly)
-        handles_after, private_after = windows_handles(), private_bytes(pid)
+        handles_after, private_after = windows_handles(), ks.private_bytes(pid)
         print('%d requests after warm-up in %.1f s (%.0f/s), %d connections; handles %d -> %d, private %.1f -> '
               '%.1f MiB' % (len(rest), seconds, len(rest) / seconds, connects, handles_before, handles_after,
                             private_before / 2**20, private_after / 2**20), file=sys.stderr)

@@ -1,19 +1,19 @@
-// A budget of bytes that large requests take before they allocate, first come,
-// first served, so that concurrent uploads and prints stay within a bound.
+// A budget that callers take shares of before they proceed, first come, first
+// served: bytes of memory for uploads and prints, turns at the spooler.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <list>
 #include <optional>
-#include <vector>
 
-class MemoryBudget {
+class FairBudget {
  public:
-  explicit MemoryBudget(uint64_t total) : total_(total) {}
-  MemoryBudget(const MemoryBudget&) = delete;
-  MemoryBudget& operator=(const MemoryBudget&) = delete;
+  explicit FairBudget(uint64_t total) : total_(total) {}
+  FairBudget(const FairBudget&) = delete;
+  FairBudget& operator=(const FairBudget&) = delete;
 
   // Bytes taken from the budget; given back when destroyed.
   class Grant {
@@ -27,9 +27,9 @@ class MemoryBudget {
     uint64_t bytes() const { return bytes_; }
 
    private:
-    friend class MemoryBudget;
-    Grant(MemoryBudget* budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {}
-    MemoryBudget* budget_;
+    friend class FairBudget;
+    Grant(FairBudget* budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {}
+    FairBudget* budget_;
     uint64_t bytes_;
   };
 
@@ -42,14 +42,16 @@ class MemoryBudget {
   uint64_t InUse();
 
  private:
+  struct Waiter {
+    uint64_t bytes = 0;
+    std::condition_variable turn;
+    bool granted = false;
+  };
   void Release(uint64_t bytes);
-  void SkipAbandonedLocked();
+  void ServeWaitingLocked();
 
   const uint64_t total_;
   std::mutex mutex_;
-  std::condition_variable changed_;
   uint64_t used_ = 0;
-  uint64_t nextTicket_ = 0;
-  uint64_t serving_ = 0;            // the ticket whose turn it is
-  std::vector<uint64_t> abandoned_;  // tickets whose callers stopped waiting before their turn
+  std::list<Waiter*> waiting_;  // in arrival order; each lives on its caller's stack
 };
