@@ -128,12 +128,6 @@ namespace {
 // The connection this worker thread serves, for the hooks that only see a request.
 thread_local GuardedServer::Connection* tCurrent = nullptr;  // NOLINT: set per worker task
 
-bool IsChunked(const httplib::Request& req) {
-  std::string value = req.get_header_value("Transfer-Encoding");
-  std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return value == "chunked";
-}
-
 }  // namespace
 
 void RestartRequestDeadline() {
@@ -229,7 +223,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     ok = process_request(stream, remoteAddr, remotePort, localAddr, localPort, count == 1, connectionClosed,
                          [&](httplib::Request& req) {
                            const size_t limit = limits_.bodyLimit(req.path);
-                           if (IsChunked(req)) {
+                           if (httplib::detail::is_chunked_transfer_encoding(req.headers)) {
                              // Chunk sizes and line ends are not counted by the library's limit.
                              stream.LimitFurtherReads(uint64_t{limit} + limit / 8 + 4096);
                            } else if (req.has_header("Content-Length")) {

@@ -101,6 +101,11 @@ def start_print_service(lang=None, wait_for_port=True):
     return program
 
 
+def program_dir():
+    """The directory of KeloPrintService.exe, where it stores posted images."""
+    return os.path.dirname(os.path.abspath(os.environ['KELO_PRINT_SERVICE_EXE']))
+
+
 def request(method, path, body=None, headers=None, conn=None, timeout=15):
     """One request; returns (status, headers dict, body bytes)."""
     own = conn is None

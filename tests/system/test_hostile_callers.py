@@ -70,8 +70,7 @@ class HostileCallers(unittest.TestCase):
         if ks.port_open():
             raise RuntimeError('something already listens on 127.0.0.1:6780')
         cls.service = ks.start_print_service()
-        cls.program_dir = os.path.dirname(os.path.abspath(os.environ['KELO_PRINT_SERVICE_EXE']))
-        cls.stored_before = set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG')))
+        cls.program_dir = ks.program_dir()
 
     @classmethod
     def tearDownClass(cls):

@@ -93,7 +93,7 @@ class PrintService(unittest.TestCase):
             raise RuntimeError('something already listens on 127.0.0.1:6780')
         cls.work = tempfile.mkdtemp(prefix='kelo-print-')
         cls.service = ks.start_print_service()
-        cls.program_dir = os.path.dirname(os.path.abspath(os.environ['KELO_PRINT_SERVICE_EXE']))
+        cls.program_dir = ks.program_dir()
         cls.stored_before = set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG')))
 
     @classmethod
