@@ -15,9 +15,15 @@ struct DiagnosticLog {
 };
 
 // Writes each line to stdout in one call and flushes it, so that lines of
-// concurrent requests never interleave inside a line. Both kinds leave in the
-// system code page (GBK on a Chinese system), which is what a console or a
-// redirected file of a Windows program shows; seen only when stdout is redirected.
+// concurrent requests never interleave inside a line: narrow lines through the
+// narrow stream, wide lines through the wide one. Both leave in the system code
+// page (GBK on a Chinese system), which is what a console or a redirected file of
+// a Windows program shows; seen only when stdout is redirected.
+// Gives the wide stream the system code page. Call it once on the main thread
+// before other threads start: a locale set on another thread stays that
+// thread's own under Wine's C runtime.
+void PrepareDiagnosticStreams();
+
 class StdoutLog final : public DiagnosticLog {
  public:
   void Line(std::string_view utf8) override;

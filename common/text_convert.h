@@ -9,6 +9,9 @@
 std::string Utf8FromWide(std::wstring_view wide);
 // UTF-16 to the system ANSI code page; characters outside it become its default character.
 std::string AnsiFromWide(std::wstring_view wide);
+// The same, but nullopt when a character has no exact form in the code page:
+// for paths, where a stand-in character would name another file.
+std::optional<std::string> ExactAnsiFromWide(std::wstring_view wide);
 // UTF-8 to UTF-16; invalid sequences become U+FFFD.
 std::wstring WideFromUtf8(std::string_view utf8);
 // System ANSI code page to UTF-16.

@@ -25,6 +25,21 @@ std::string Utf8FromWide(std::wstring_view wide) { return NarrowWith(CP_UTF8, wi
 
 std::string AnsiFromWide(std::wstring_view wide) { return NarrowWith(CP_ACP, wide); }
 
+std::optional<std::string> ExactAnsiFromWide(std::wstring_view wide) {
+  if (wide.empty()) return std::string();
+  if (wide.size() > static_cast<size_t>(INT_MAX)) return std::nullopt;
+  const int wideLength = static_cast<int>(wide.size());
+  BOOL usedDefault = FALSE;
+  const int needed =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, nullptr, &usedDefault);
+  if (needed <= 0 || usedDefault) return std::nullopt;
+  std::string out(static_cast<size_t>(needed), '\0');
+  const int written = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, out.data(), needed,
+                                          nullptr, &usedDefault);
+  if (written != needed || usedDefault) return std::nullopt;
+  return out;
+}
+
 namespace {
 
 std::wstring WidenWith(UINT codePage, std::string_view text, DWORD flags = 0) {

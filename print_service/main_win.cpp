@@ -1,8 +1,10 @@
 // Entry of the tray program: hidden window, notification icon, server thread, message loop.
 #include "common/windows_include.h"
 
+#include "common/diagnostic_log.h"
+
 #include "print_service/http_api/http_api.h"
-#include "print_service/tray/tray_window.h"
+#include "print_service/tray/tray_window_win.h"
 
 #include <chrono>
 #include <thread>
@@ -13,6 +15,7 @@ constexpr std::chrono::milliseconds kServerStopWait(3000);
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  PrepareDiagnosticStreams();
   WNDCLASSW wndClass = {};
   wndClass.lpfnWndProc = TrayWndProc;
   wndClass.hInstance = instance;

@@ -2,7 +2,7 @@
 // puts the former value back (or removes it) afterwards.
 #pragma once
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 
 #include <optional>
 #include <string>

@@ -7,7 +7,7 @@
 #include <map>
 #include <vector>
 
-class FakeSettingsRegistry final : public SettingsRegistry {
+class FakeSettingsStore final : public TraySettingsStore {
  public:
   long machineOpenError = 0;
   long machineCreateError = 0;
@@ -16,20 +16,29 @@ class FakeSettingsRegistry final : public SettingsRegistry {
   std::map<std::string, std::optional<std::string>> resolutionByPath;  // "dir\name.ini"
   std::vector<std::string> calls;
 
-  long OpenMachineKey() override { return Record("open HKLM", machineOpenError); }
-  long CreateMachineKey() override { return Record("create HKLM", machineCreateError); }
-  long OpenUserKey() override { return Record("open HKCU", userOpenError); }
-  std::string OpenKeyLabel() override { return "0000ABCD"; }
-  std::optional<std::string> ReadDataDirectory() override {
+  // Walks the keys as the registry would: each step only when the one before failed.
+  DataDirectoryLookup FindDataDirectory() override {
+    DataDirectoryLookup found;
+    found.machineOpenError = Record("open HKLM", machineOpenError);
+    if (machineOpenError == 0) {
+      found.hive = SettingsHive::kMachine;
+    } else if ((found.machineCreateError = Record("create HKLM", machineCreateError)) == 0) {
+      found.hive = SettingsHive::kMachineCreated;
+      found.createdKeyLabel = "0000ABCD";
+    } else if ((found.userOpenError = Record("open HKCU", userOpenError)) == 0) {
+      found.hive = SettingsHive::kUser;
+    }
+    if (!found.hive) return found;
     calls.push_back("read Data Directory");
-    return dataDirectory;
+    found.dataDirectory = dataDirectory;
+    return found;
   }
-  void WriteDataDirectory(const std::string& directory) override {
-    calls.push_back("write Data Directory " + directory);
+  void WriteDataDirectory(SettingsHive hive, const std::string& directory) override {
+    static const char* const names[] = {"HKLM", "HKLM", "HKCU"};
+    calls.push_back(std::string("write Data Directory ") + names[static_cast<int>(hive)] + " " + directory);
     dataDirectory = directory;
   }
-  void CloseKey() override { calls.push_back("close"); }
-  void CreateDirectoryOnce(const std::string& directory) override { calls.push_back("mkdir " + directory); }
+  void CreateDataDirectory(const std::string& directory) override { calls.push_back("mkdir " + directory); }
   std::optional<std::string> ReadResolutionText(const std::string& directory, const std::string& name) override {
     const std::string path = directory + "\\" + name + ".ini";
     calls.push_back("read " + path);

@@ -3,7 +3,7 @@
 // pass never takes a CUPS queue for one of the maker's.
 #pragma once
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 
 inline constexpr char kTestLabelDriver[] = "Kelo Label Driver";
 

@@ -3,7 +3,7 @@
 // configuration block, or a pipe that never answers.
 #pragma once
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "usb_service/provisioning/usb_device_match.h"
 
 #include <winternl.h>

@@ -4,15 +4,16 @@
 #include "common/diagnostic_log.h"
 #include "common/fair_budget.h"
 #include "common/windows_include.h"
-#include "print_service/imaging/housekeeping.h"
+#include "print_service/imaging/housekeeping_win.h"
 #include "print_service/imaging/image_store_win.h"
 #include "print_service/imaging/print_image.h"
-#include "print_service/imaging/print_job.h"
+#include "print_service/imaging/print_job_win.h"
 #include "print_service/imaging/system_request_clock_win.h"
 #include "print_service/printers/get_printer_resolution.h"
 #include "print_service/printers/get_printers.h"
-#include "print_service/printers/settings_registry_win.h"
-#include "print_service/printers/printer_enumerator.h"
+#include "print_service/printers/tray_settings_store_win.h"
+#include "print_service/printers/spooler_printer_device_win.h"
+#include "print_service/printers/printer_enumerator_win.h"
 
 #include <memory>
 
@@ -48,7 +49,7 @@ int RunHttpServer() {
 
   HttpServerSetup setup;
   setup.handlers.getPrinterResolution = [log](const httplib::Request& req, httplib::Response& res) {
-    WindowsSettingsRegistry registry;  // one open key per request
+    RegistrySettingsStore registry;  // keys opened per request
     SpoolerPrinterDevice device;
     HandleGetPrinterResolution(registry, device, *log, req, res);
   };

@@ -1,10 +1,10 @@
 // The housekeeping loop and its passes.
-#include "print_service/imaging/housekeeping.h"
+#include "print_service/imaging/housekeeping_win.h"
 
 #include "common/text_convert.h"
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "common/windows_include.h"
-#include "print_service/imaging/image_paths.h"
+#include "print_service/imaging/image_paths_win.h"
 #include "print_service/imaging/temp_image.h"
 
 #include <vector>

@@ -1,8 +1,8 @@
 // One housekeeping pass against a real directory: which files go, and its lines.
-#include "print_service/imaging/housekeeping.h"
+#include "print_service/imaging/housekeeping_win.h"
 
 #include "common/text_convert.h"
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "testing/recording_log.h"
 
 #include <gtest/gtest.h>

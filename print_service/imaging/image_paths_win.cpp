@@ -1,5 +1,5 @@
 // Directories of the stored images.
-#include "print_service/imaging/image_paths.h"
+#include "print_service/imaging/image_paths_win.h"
 
 #include "common/text_convert.h"
 #include "common/windows_include.h"

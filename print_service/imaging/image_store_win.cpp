@@ -2,8 +2,8 @@
 #include "print_service/imaging/image_store_win.h"
 
 #include "common/text_convert.h"
-#include "print_service/imaging/housekeeping.h"
-#include "print_service/imaging/image_paths.h"
+#include "print_service/imaging/housekeeping_win.h"
+#include "print_service/imaging/image_paths_win.h"
 
 #include <cerrno>
 #include <cstdio>

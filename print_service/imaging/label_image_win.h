@@ -1,7 +1,7 @@
 // A decoded image ready to be copied 1:1 onto a printer page (Windows, GDI+ and GDI).
 #pragma once
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 
 #include <string>
 

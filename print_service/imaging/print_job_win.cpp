@@ -1,10 +1,10 @@
 // Printing a stored image unscaled on a landscape page sized to the image.
-#include "print_service/imaging/print_job.h"
+#include "print_service/imaging/print_job_win.h"
 
 #include "common/scope_guard.h"
 #include "common/text_convert.h"
-#include "common/unique_owner.h"
-#include "print_service/imaging/image_paths.h"
+#include "common/unique_owner_win.h"
+#include "print_service/imaging/image_paths_win.h"
 #include "print_service/imaging/label_image_win.h"
 #include "print_service/imaging/paper_size.h"
 #include "print_service/printers/queue_lookup_win.h"

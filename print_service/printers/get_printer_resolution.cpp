@@ -2,7 +2,7 @@
 #include "print_service/printers/get_printer_resolution.h"
 
 #include "print_service/http_api/http_api.h"
-#include "usb_service/provisioning/settings_store.h"
+#include "common/settings_store.h"
 
 namespace {
 
@@ -32,34 +32,32 @@ std::string FindPrintName(const httplib::Request& req) {
 
 }  // namespace
 
-int LookupCustomResolution(SettingsRegistry& registry, DiagnosticLog& log, const std::string& printName) {
-  long error = registry.OpenMachineKey();
-  if (error != 0) {
-    log.Print("GetPrinterResolution: RegOpenKeyEx failed, error=" + std::to_string(error) + "\n");
-    error = registry.CreateMachineKey();
-    if (error == 0) {
-      log.Print("GetPrinterResolution: RegCreateKeyEx success, hKey=" + registry.OpenKeyLabel() + "\n");
+int LookupCustomResolution(TraySettingsStore& store, DiagnosticLog& log, const std::string& printName) {
+  const DataDirectoryLookup found = store.FindDataDirectory();
+  if (found.hive != SettingsHive::kMachine) {
+    log.Print("GetPrinterResolution: RegOpenKeyEx failed, error=" + std::to_string(found.machineOpenError) + "\n");
+    if (found.hive == SettingsHive::kMachineCreated) {
+      log.Print("GetPrinterResolution: RegCreateKeyEx success, hKey=" + found.createdKeyLabel + "\n");
     } else {
-      log.Print("GetPrinterResolution: RegCreateKeyEx also failed, error=" + std::to_string(error) + "\n");
-      error = registry.OpenUserKey();
-      if (error != 0) {
-        log.Print("GetPrinterResolution: Fallback to HKCU failed, error=" + std::to_string(error) + "\n");
+      log.Print("GetPrinterResolution: RegCreateKeyEx also failed, error=" + std::to_string(found.machineCreateError) +
+                "\n");
+      if (!found.hive) {
+        log.Print("GetPrinterResolution: Fallback to HKCU failed, error=" + std::to_string(found.userOpenError) + "\n");
         return 0;
       }
     }
   }
 
-  std::optional<std::string> directory = registry.ReadDataDirectory();
+  std::optional<std::string> directory = found.dataDirectory;
   if (!directory) {
-    directory = kDefaultDataDirectoryA;
-    registry.WriteDataDirectory(*directory);
-    registry.CreateDirectoryOnce(*directory);
+    directory = kFixedDataDirectoryA;
+    store.WriteDataDirectory(*found.hive, *directory);
+    store.CreateDataDirectory(*directory);
   }
-  registry.CloseKey();
 
   // A name with path characters must not lead outside the data directory.
   if (!IsPlainFileName(printName)) return 0;
-  const std::optional<std::string> text = registry.ReadResolutionText(*directory, printName);
+  const std::optional<std::string> text = store.ReadResolutionText(*directory, printName);
   if (!text) return 0;
   const int value = ParseResolution(*text).value_or(0);
   log.Print("GetPrinterResolution: Found custom resolution: " + std::to_string(value) + "\n");
@@ -76,7 +74,7 @@ std::string BuildResolutionError(const char* reason) {
   return PrintJson(tree.get()).value_or(std::string());
 }
 
-void HandleGetPrinterResolution(SettingsRegistry& registry, PrinterDevice& device, DiagnosticLog& log,
+void HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& device, DiagnosticLog& log,
                                 const httplib::Request& req, httplib::Response& res) {
   SetCorsHeaders(res);
   const std::string printName = FindPrintName(req);
@@ -84,7 +82,7 @@ void HandleGetPrinterResolution(SettingsRegistry& registry, PrinterDevice& devic
   if (printName.empty()) {
     answer = ErrorTree("Printer name is required");
   } else {
-    const int custom = LookupCustomResolution(registry, log, printName);
+    const int custom = LookupCustomResolution(store, log, printName);
     DeviceValues values = {};
     const DeviceLookup lookup = device.Query(printName, values);
     if (lookup == DeviceLookup::kOk) {

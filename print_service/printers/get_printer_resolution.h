@@ -10,20 +10,31 @@
 #include <optional>
 #include <string>
 
-// The settings key "Software\KELO" and what hangs off it.
-struct SettingsRegistry {
-  virtual ~SettingsRegistry() = default;
-  // Each returns the Windows error code, 0 on success, and leaves the key open.
-  virtual long OpenMachineKey() = 0;
-  virtual long CreateMachineKey() = 0;
-  virtual long OpenUserKey() = 0;
-  // Text of the printed key handle, for the diagnostic line.
-  virtual std::string OpenKeyLabel() = 0;
-  // "Data Directory" of the open key; nullopt when missing or over 255 bytes.
-  virtual std::optional<std::string> ReadDataDirectory() = 0;
-  virtual void WriteDataDirectory(const std::string& directory) = 0;  // failures ignored
-  virtual void CloseKey() = 0;
-  virtual void CreateDirectoryOnce(const std::string& directory) = 0;  // one level, failures ignored
+// Where "Software\KELO" was reached: HKLM opened, else created there, else the
+// user's key (only opened, never created).
+enum class SettingsHive : uint8_t { kMachine, kMachineCreated, kUser };
+
+// What looking for "Data Directory" found, and what failed on the way (Windows
+// error codes, 0 when the step was not needed), for the diagnostic lines.
+struct DataDirectoryLookup {
+  std::optional<SettingsHive> hive;          // nullopt: no key could be opened
+  std::optional<std::string> dataDirectory;  // UTF-8; nullopt when missing, empty or over 255 characters
+  long machineOpenError = 0;
+  long machineCreateError = 0;
+  long userOpenError = 0;
+  std::string createdKeyLabel;  // the created key's handle as printed
+};
+
+// The settings store as the tray program reaches it; directories are UTF-8.
+struct TraySettingsStore {
+  virtual ~TraySettingsStore() = default;
+  virtual DataDirectoryLookup FindDataDirectory() = 0;
+  // Sets "Data Directory" in the key found before; failures ignored.
+  virtual void WriteDataDirectory(SettingsHive hive, const std::string& directory) = 0;
+  // Creates the one directory only with the store's owner and access list, and
+  // nothing otherwise: a standard user leaves that to the service and the
+  // installer. Failures ignored.
+  virtual void CreateDataDirectory(const std::string& directory) = 0;
   // "Resolution" of section "Print Settings" in directory\name.ini, default "0";
   // nullopt when the profile function reports 0 characters (key present, empty)
   // or the path does not fit.
@@ -45,13 +56,11 @@ struct PrinterDevice {
   virtual DeviceLookup Query(const std::string& printName, DeviceValues& values) = 0;
 };
 
-inline constexpr char kDefaultDataDirectoryA[] = "C:\\ProgramData\\KELO";
-
 // Positive: the override; 0 when there is none. Walks the registry fallbacks.
-int LookupCustomResolution(SettingsRegistry& registry, DiagnosticLog& log, const std::string& printName);
+int LookupCustomResolution(TraySettingsStore& store, DiagnosticLog& log, const std::string& printName);
 
 std::string BuildResolutionAnswer(const DeviceValues& values);
 std::string BuildResolutionError(const char* reason);
 
-void HandleGetPrinterResolution(SettingsRegistry& registry, PrinterDevice& device, DiagnosticLog& log,
+void HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& device, DiagnosticLog& log,
                                 const httplib::Request& req, httplib::Response& res);

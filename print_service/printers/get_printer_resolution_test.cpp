@@ -10,7 +10,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string Answer(FakeSettingsRegistry& registry, FakePrinterDevice& device, RecordingLog& log,
+std::string Answer(FakeSettingsStore& registry, FakePrinterDevice& device, RecordingLog& log,
                    std::vector<std::pair<std::string, std::string>> params) {
   httplib::Request req;
   for (auto& [k, v] : params) req.params.emplace(k, v);
@@ -49,7 +49,7 @@ TEST(GetPrinterResolution, OutcomeTable) {
       {DeviceLookup::kOk, "99999999999", BuildResolutionAnswer({203, 203, 812, 1218, 203})},
   };
   for (const Row& row : rows) {
-    FakeSettingsRegistry registry;
+    FakeSettingsStore registry;
     registry.resolutionByPath["D:\\Kelo\\Q.ini"] = std::string(row.resolution);
     FakePrinterDevice device;
     device.lookup = row.lookup;
@@ -62,14 +62,14 @@ TEST(GetPrinterResolution, OutcomeTable) {
 TEST(GetPrinterResolution, NameIsTheFirstExactPrintNameAndIsRequired) {
   for (auto params : std::vector<std::vector<std::pair<std::string, std::string>>>{
            {}, {{"printName", ""}}, {{"printname", "Q"}}, {{"PrintName", "Q"}, {"other", "x"}}}) {
-    FakeSettingsRegistry registry;
+    FakeSettingsStore registry;
     FakePrinterDevice device;
     RecordingLog log;
     EXPECT_EQ(Answer(registry, device, log, params), BuildResolutionError("Printer name is required"));
     EXPECT_TRUE(registry.calls.empty());
     EXPECT_TRUE(device.queried.empty());
   }
-  FakeSettingsRegistry registry;
+  FakeSettingsStore registry;
   FakePrinterDevice device;
   RecordingLog log;
   (void)Answer(registry, device, log, {{"printName", "First"}, {"printName", "Second"}, {"a", "b"}});
@@ -77,17 +77,16 @@ TEST(GetPrinterResolution, NameIsTheFirstExactPrintNameAndIsRequired) {
 }
 
 TEST(GetPrinterResolution, RegistryFallsBackFromMachineOpenToCreateToUserKey) {
-  FakeSettingsRegistry registry;
+  FakeSettingsStore registry;
   registry.machineOpenError = 5;
   RecordingLog log;
   EXPECT_EQ(LookupCustomResolution(registry, log, "Q"), 0);
-  EXPECT_EQ(registry.calls, (Lines{"open HKLM failed", "create HKLM", "read Data Directory", "close",
-                                   "read D:\\Kelo\\Q.ini"}));
+  EXPECT_EQ(registry.calls, (Lines{"open HKLM failed", "create HKLM", "read Data Directory", "read D:\\Kelo\\Q.ini"}));
   EXPECT_EQ(log.lines(), (Lines{"P:GetPrinterResolution: RegOpenKeyEx failed, error=5\n",
                                 "P:GetPrinterResolution: RegCreateKeyEx success, hKey=0000ABCD\n",
                                 "P:GetPrinterResolution: Found custom resolution: 0\n"}));
 
-  FakeSettingsRegistry user;
+  FakeSettingsStore user;
   user.machineOpenError = 5;
   user.machineCreateError = 5;
   user.resolutionByPath["D:\\Kelo\\Q.ini"] = std::string("306");
@@ -96,7 +95,7 @@ TEST(GetPrinterResolution, RegistryFallsBackFromMachineOpenToCreateToUserKey) {
   EXPECT_EQ(user.calls[2], "open HKCU");
   EXPECT_EQ(userLog.lines()[1], "P:GetPrinterResolution: RegCreateKeyEx also failed, error=5\n");
 
-  FakeSettingsRegistry none;
+  FakeSettingsStore none;
   none.machineOpenError = 2;
   none.machineCreateError = 5;
   none.userOpenError = 2;
@@ -107,23 +106,23 @@ TEST(GetPrinterResolution, RegistryFallsBackFromMachineOpenToCreateToUserKey) {
 }
 
 TEST(GetPrinterResolution, MissingDataDirectoryIsWrittenAndCreated) {
-  FakeSettingsRegistry registry;
+  FakeSettingsStore registry;
   registry.dataDirectory.reset();
   RecordingLog log;
   (void)LookupCustomResolution(registry, log, "Q");
-  EXPECT_EQ(registry.calls, (Lines{"open HKLM", "read Data Directory", "write Data Directory C:\\ProgramData\\KELO",
-                                   "mkdir C:\\ProgramData\\KELO", "close", "read C:\\ProgramData\\KELO\\Q.ini"}));
+  EXPECT_EQ(registry.calls, (Lines{"open HKLM", "read Data Directory", "write Data Directory HKLM C:\\ProgramData\\KELO",
+                                   "mkdir C:\\ProgramData\\KELO", "read C:\\ProgramData\\KELO\\Q.ini"}));
 }
 
 TEST(GetPrinterResolution, EmptyValueOrPathLikeNamesGiveNoOverride) {
-  FakeSettingsRegistry registry;
+  FakeSettingsStore registry;
   registry.resolutionByPath["D:\\Kelo\\Q.ini"] = std::nullopt;  // key present, empty
   RecordingLog log;
   EXPECT_EQ(LookupCustomResolution(registry, log, "Q"), 0);
   EXPECT_TRUE(log.lines().empty());
 
   for (const char* name : {"..\\..\\Windows\\win", "../x", "C:evil", "..", "\\\\server\\q"}) {
-    FakeSettingsRegistry paths;
+    FakeSettingsStore paths;
     RecordingLog pathLog;
     EXPECT_EQ(LookupCustomResolution(paths, pathLog, name), 0) << name;
     for (const std::string& call : paths.calls) EXPECT_NE(call.rfind("read D:", 0), 0u) << call;

@@ -1,6 +1,7 @@
 // The resolution endpoint against the real registry, profile files and spooler.
 #include "print_service/printers/get_printer_resolution.h"
-#include "print_service/printers/settings_registry_win.h"
+#include "print_service/printers/tray_settings_store_win.h"
+#include "print_service/printers/spooler_printer_device_win.h"
 
 #include "common/text_convert.h"
 #include "testing/data_directory_override_win.h"
@@ -32,7 +33,7 @@ class ScratchDataDirectory {
 };
 
 std::string Ask(const std::string& printName) {
-  WindowsSettingsRegistry registry;
+  RegistrySettingsStore registry;
   SpoolerPrinterDevice device;
   RecordingLog log;
   httplib::Request req;

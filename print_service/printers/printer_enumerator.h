@@ -17,9 +17,3 @@ struct PrinterEnumerator {
   // Every local queue in the spooler's order; nullopt when the spooler cannot be asked.
   virtual std::optional<std::vector<QueueRecord>> EnumerateLocalQueues() = 0;
 };
-
-// The real spooler (Windows only).
-class SpoolerPrinterEnumerator final : public PrinterEnumerator {
- public:
-  std::optional<std::vector<QueueRecord>> EnumerateLocalQueues() override;
-};

@@ -1,5 +1,5 @@
 // Local print queues from EnumPrintersW, level 2.
-#include "print_service/printers/printer_enumerator.h"
+#include "print_service/printers/printer_enumerator_win.h"
 
 #include "common/text_convert.h"
 #include "common/windows_include.h"

@@ -1,11 +1,12 @@
 // The listing against the real spooler: the CUPS test queues, work-offline, non-ASCII names.
 #include "print_service/printers/get_printers.h"
-#include "print_service/printers/printer_enumerator.h"
+#include "print_service/printers/printer_enumerator_win.h"
 #include "print_service/printers/queue_lookup_win.h"
-#include "print_service/printers/settings_registry_win.h"
+#include "print_service/printers/tray_settings_store_win.h"
+#include "print_service/printers/spooler_printer_device_win.h"
 
 #include "common/text_convert.h"
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "testing/recording_log.h"
 
 #include <gtest/gtest.h>

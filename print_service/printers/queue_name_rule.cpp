@@ -1,7 +1,7 @@
 // The allow-list rule for queue names.
 #include "print_service/printers/queue_name_rule.h"
 
-#include "usb_service/provisioning/settings_store.h"
+#include "common/settings_store.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // A queue's default settings block (DEVMODEW) from its driver (Windows).
 #pragma once
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 
 #include <string>
 

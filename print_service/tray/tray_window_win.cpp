@@ -1,7 +1,7 @@
 // Window procedure of the hidden tray window: icon, menu, Exit.
-#include "print_service/tray/tray_window.h"
+#include "print_service/tray/tray_window_win.h"
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "print_service/tray/tray_texts.h"
 
 #include <shellapi.h>

@@ -5,6 +5,7 @@
 // GetPrinters: line 3 the form body, then one queue per line (first byte: attribute bits).
 // GetPrinterResolution: line 3 the form body, line 4 the settings file's "Resolution",
 // line 5 the data directory. PrintImage: the rest is the body.
+include "common/settings_store.h"
 #include "common/text_convert.h"
 #include "print_service/http_api/http_api.h"
 #include "print_service/imaging/base64_decode.h"
@@ -148,7 +149,7 @@ void FuzzGetPrinters(const Fields& fields) {
 
 void FuzzGetPrinterResolution(const Fields& fields) {
   const std::string_view options = fields[0];
-  FakeSettingsRegistry registry;
+  FakeSettingsStore registry;
   const unsigned char errors = OptionByte(options, 2);
   registry.machineOpenError = (errors & 1) != 0 ? 2 : 0;
   registry.machineCreateError = (errors & 2) != 0 ? 5 : 0;
@@ -164,7 +165,7 @@ void FuzzGetPrinterResolution(const Fields& fields) {
   const auto first = req.params.find("printName");
   const std::string printName = first == req.params.end() ? std::string() : first->second;
   if (!printName.empty() && fields.size() > 4) {
-    const std::string directory = registry.dataDirectory.value_or(kDefaultDataDirectoryA);
+    const std::string directory = registry.dataDirectory.value_or(kFixedDataDirectoryA);
     // An empty line is a key present but empty.
     registry.resolutionByPath[directory + "\\" + printName + ".ini"] =
         fields[4].empty() ? std::nullopt : std::optional<std::string>(fields[4]);

@@ -4,7 +4,7 @@
 // line 3 raw numbers (little-endian 32-bit: ACL fix, rotation from the printer data,
 // DPI, write result, last error, file rotation; then a flags byte), the rest the
 // printer's answer.
-#include "usb_service/provisioning/settings_store.h"
+#include "common/settings_store.h"
 
 #include "tests/fuzz/fuzz_check.h"
 

@@ -217,6 +217,37 @@ class PrintService(unittest.TestCase):
         self.assertEqual(sorted(m[0] for m in matched if len(m) == 1), list(range(8)), matched)
 
 
+class DiagnosticLines(unittest.TestCase):
+    """The wide lines about the stored image, on a Chinese system and on one whose
+    code page lacks their characters: whole lines with the path, never cut short."""
+
+    def test_wide_lines_carry_the_stored_path_in_the_system_code_page(self):
+        work = tempfile.mkdtemp(prefix='kelo-lines-')
+        program_dir = ks.program_dir()
+        stored_before = set(glob.glob(os.path.join(program_dir, 'tempKL_*.JPG')))
+        try:
+            image = make_image(os.path.join(work, 'line.png'), w=80, h=40)
+            for lang, encoding, saved in (('zh_CN.UTF-8', 'gbk', '\u56fe\u7247\u6587\u4ef6\u5df2\u6210\u529f\u4fdd\u5b58\u5230: '),
+                                          (None, 'cp1252', '??????????: ')):
+                with self.subTest(lang=lang):
+                    if ks.port_open():
+                        self.fail('something already listens on 127.0.0.1:6780')
+                    service = ks.start_print_service(lang=lang)
+                    try:
+                        _, _, answer = post_print(data_url(image), '?printName=KeloTest203')
+                        self.assertEqual(answer, {'statusCode': '10001', 'resultInfo': 'hahah'})
+                        text = service.output().decode(encoding)
+                        self.assertRegex(text, re.escape(saved) + r'[A-Z]:\\[^\r\n]*tempKL_\d+_\d+\.JPG, ')
+                        self.assertTrue(text.endswith('\n'), text[-200:])
+                    finally:
+                        service.stop()
+                        ks.wait_until(lambda: not ks.port_open(), 10)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+            for path in set(glob.glob(os.path.join(program_dir, 'tempKL_*.JPG'))) - stored_before:
+                os.unlink(path)
+
+
 class UnwritableProgramDirectory(unittest.TestCase):
     def test_image_is_stored_in_and_printed_from_the_temporary_directory(self):
         if ks.port_open():

@@ -1,7 +1,7 @@
 // Test tool: the handle count and memory of running processes by executable name,
 // as Windows reports them.
 //   process_probe NAME.exe    one line per process: pid, handles, private and working set bytes
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>

@@ -4,7 +4,7 @@
 //   queue_defaults.exe check QUEUE QUALITY   exit 0 when the spooler reports it
 // Wine's driver reads the stored default when a process first uses the queue, so
 // a check must run in a process of its own.
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "common/windows_include.h"
 
 #include <shellapi.h>

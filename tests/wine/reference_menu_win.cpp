@@ -2,7 +2,7 @@
 // UTF-16 code units in hex ("4b,45,4c,4f"), at a given point, so that a test can
 // compare its pixels with the tray program's menu. Ends when the menu closes.
 //   reference_menu.exe X Y TITLE_HEX EXIT_HEX
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "common/windows_include.h"
 
 #include <shellapi.h>

@@ -7,7 +7,7 @@
 //                                        PostScript driver), so that only our queues use it
 //   service_probe queues DRIVER          lists the queues of a driver: name, attributes, status
 //   service_probe delete NAME...         deletes queues by name
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "testing/label_driver_win.h"
 #include "usb_service/provisioning/spooler_queues_win.h"
 

@@ -1,6 +1,6 @@
 // Test tool: synchronises a queue's settings the way the USB service does.
 //   store_writer.exe QUEUE PRINTTYPE THICKNESS SPEED RESOLUTION_CLASS
-#include "usb_service/provisioning/settings_store.h"
+#include "usb_service/provisioning/settings_writer_win.h"
 
 #include <cstdio>
 #include <cstdlib>

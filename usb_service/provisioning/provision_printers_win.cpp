@@ -2,7 +2,8 @@
 // registry's queue template.
 #include "usb_service/provisioning/provision_printers_win.h"
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
+#include "usb_service/provisioning/settings_writer_win.h"
 #include "usb_service/provisioning/spooler_queues_win.h"
 #include "usb_service/provisioning/usb_printer_bus_win.h"
 #include "usb_service/service_host/service_main_win.h"
@@ -24,11 +25,15 @@ std::string ReadTemplateValue(HKEY key, const char* name) {
 }  // namespace
 
 void StoreSettingsWriter::SaveConfigBin(const std::string& queueName, const ConfigBlock& block) {
-  ::SaveConfigBin(queueName.c_str(), block);
+  refusals_ = ::SaveConfigBin(queueName.c_str(), block);
+  refusedQueue_ = queueName;
 }
 
 void StoreSettingsWriter::SyncPrinterIni(const std::string& queueName, const ConfigBlock& block) {
-  ::SyncPrinterIni(queueName.c_str(), block);
+  std::vector<std::string> earlier;
+  if (queueName == refusedQueue_) earlier.swap(refusals_);
+  refusals_.clear();
+  ::SyncPrinterIni(queueName.c_str(), block, earlier);
 }
 
 std::string QueueTemplateKeyPath(const std::string& serviceName) { return "SOFTWARE\\" + serviceName; }

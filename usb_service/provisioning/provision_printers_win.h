@@ -5,12 +5,18 @@
 #include "usb_service/provisioning/provisioning_runner.h"
 
 #include <string>
+#include <vector>
 
-// The settings store's own functions, under the name the queue is to bear.
+// The settings store's own functions, under the name the queue is to bear. What
+// the configuration copy refused goes into the sync log of the same queue.
 class StoreSettingsWriter final : public SettingsWriter {
  public:
   void SaveConfigBin(const std::string& queueName, const ConfigBlock& block) override;
   void SyncPrinterIni(const std::string& queueName, const ConfigBlock& block) override;
+
+ private:
+  std::string refusedQueue_;
+  std::vector<std::string> refusals_;
 };
 
 // HKEY_LOCAL_MACHINE "SOFTWARE\<service name>", opened or created with full access.

@@ -2,7 +2,7 @@
 // its persistent Position and named after one base name.
 #pragma once
 
-#include "usb_service/provisioning/settings_store.h"
+#include "common/settings_store.h"
 
 #include <cstdint>
 #include <optional>

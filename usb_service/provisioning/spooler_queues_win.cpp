@@ -1,7 +1,7 @@
 // Print queues of the maker through winspool's ANSI functions.
 #include "usb_service/provisioning/spooler_queues_win.h"
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 
 #include <vector>
 

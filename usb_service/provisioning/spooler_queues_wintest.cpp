@@ -2,7 +2,7 @@
 // our own with port "FILE:" and a driver Wine has; and the queue template key.
 #include "usb_service/provisioning/spooler_queues_win.h"
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "usb_service/provisioning/provision_printers_win.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // device setup functions and the configuration read through the device path.
 #pragma once
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "usb_service/provisioning/provisioning.h"
 
 #include <string>

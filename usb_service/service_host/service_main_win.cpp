@@ -2,7 +2,7 @@
 // event and the device notification of the USB printer class.
 #include "usb_service/service_host/service_main_win.h"
 
-#include "common/unique_owner.h"
+#include "common/unique_owner_win.h"
 #include "usb_service/provisioning/provision_printers_win.h"
 #include "usb_service/provisioning/usb_print_class_win.h"
 #include "usb_service/service_host/service_host.h"

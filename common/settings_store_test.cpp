@@ -1,5 +1,5 @@
 // Formats and rules of the settings store.
-#include "usb_service/provisioning/settings_store.h"
+#include "common/settings_store.h"
 
 #include <gtest/gtest.h>
 
@@ -97,7 +97,19 @@ TEST(SettingsStore, SyncLogRecordIsExact) {
   EXPECT_NE(FormatSyncLog(record).find("  WriteResult: 0  LastError: 3\r\n"), std::string::npos);
 }
 
-TEST(SettingsStore, UsersAccessEntryGrantsReadWriteDeleteToBuiltinUsers) {
+TEST(SettingsStore, RefusalsFollowTheRecordOneLineEach) {
+  SyncRecord record;
+  record.printer = "Label";
+  record.iniPath = "C:\\ProgramData\\KELO\\Label.ini";
+  const std::string plain = FormatSyncLog(record);
+  record.refusals = {"C:\\ProgramData\\KELO\\Label.bin: a file with other hard links",
+                     "C:\\ProgramData\\KELO\\Label.ini: a link or junction, not followed"};
+  EXPECT_EQ(FormatSyncLog(record), plain +
+                                       "  Refused : C:\\ProgramData\\KELO\\Label.bin: a file with other hard links\r\n"
+                                       "  Refused : C:\\ProgramData\\KELO\\Label.ini: a link or junction, not followed\r\n");
+}
+
+TEST(SettingsStore, UsersAccessEntryParametersNativelyBecauseWineKeepsNoAccessLists) {
   EXPECT_EQ(kUsersAccess.authority, 5);  // NT authority
   EXPECT_EQ(kUsersAccess.subAuthorities[0], 32u);
   EXPECT_EQ(kUsersAccess.subAuthorities[1], 545u);

@@ -8,11 +8,24 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline constexpr char kSettingsKeyPath[] = "Software\\KELO";
+inline constexpr wchar_t kSettingsKeyPathW[] = L"Software\\KELO";
 inline constexpr char kDataDirectoryValue[] = "Data Directory";
+inline constexpr wchar_t kDataDirectoryValueW[] = L"Data Directory";
 inline constexpr char kSettingsSection[] = "Print Settings";
+inline constexpr wchar_t kSettingsSectionW[] = L"Print Settings";
+// The default without "ProgramData"; the tray program always writes this one.
+inline constexpr char kFixedDataDirectoryA[] = "C:\\ProgramData\\KELO";
 inline constexpr wchar_t kFixedDataDirectory[] = L"C:\\ProgramData\\KELO";
+
+// "Data Directory" holds at most 255 characters; a longer value counts as missing.
+inline constexpr size_t kDataDirectoryCapacity = 256;
+// Paths of the store's files, terminator included: the .bin path in bytes of the
+// system code page, the settings file and the sync log in wide characters.
+inline constexpr size_t kBinPathCapacity = 256;
+inline constexpr size_t kWidePathCapacity = 512;
 
 // The record a label printer answers to a read of its printer interface; bytes it
 // did not send stay 0.
@@ -65,9 +78,13 @@ struct SyncRecord {
   int writeResult = 0;      // of writing "Printtype"
   uint32_t lastError = 0;   // right after that write
   std::string iniPath;      // system code page
+  // Files or directories the store would not write, each "path: reason";
+  // each adds a line after the record's usual ones.
+  std::vector<std::string> refusals;
 };
 
-// The sync log's one record, byte for byte.
+// The sync log's one record, byte for byte; a record without refusals ends
+// with the "INI path" line.
 std::string FormatSyncLog(const SyncRecord& record);
 
 // The access entry a settings file gets, so that the users' tray program may
@@ -82,13 +99,3 @@ struct UsersAccessEntry {
 };
 inline constexpr UsersAccessEntry kUsersAccess = {5, {32, 545}, 0x13019F, true, false, true};
 inline constexpr uint32_t kUsersAccessMask = kUsersAccess.accessMask;
-
-// The store's operations on Windows. Queue names are ANSI strings in the system
-// code page; every failure is silent and leaves at most the sync log as a trace.
-void GetDefaultDataDirectory(wchar_t* buffer, size_t capacity);
-void CreateDirectoryChain(const wchar_t* path);
-bool EnsureDataDirectory(char* buffer, size_t capacity);
-void SaveConfigBin(const char* queueName, const ConfigBlock& block);
-void SyncPrinterIni(const char* queueName, const ConfigBlock& block);
-int GrantUsersAccess(const wchar_t* path);
-int ReadRotationPrinterData(const char* queueName, int fallback);

@@ -1,5 +1,5 @@
 // Formats and rules of the printer settings store.
-#include "usb_service/provisioning/settings_store.h"
+#include "common/settings_store.h"
 
 #include <cctype>
 #include <climits>
@@ -76,5 +76,6 @@ std::string FormatSyncLog(const SyncRecord& r) {
                               static_cast<int>(r.lastError));
   if (n > 0) out.append(fields, static_cast<size_t>(n) < sizeof fields ? static_cast<size_t>(n) : sizeof fields - 1);
   out += "  INI path: " + r.iniPath + "\r\n";
+  for (const std::string& refusal : r.refusals) out += "  Refused : " + refusal + "\r\n";
   return out;
 }
