@@ -1,10 +1,13 @@
-// The tray program's file carries its icon (first icon, three 32-bit sizes) and manifest.
+// The tray program's file carries its icon (first icon, three 32-bit sizes) and
+// manifest; both programs carry the project's version.
 #include "common/windows_include.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <set>
+#include <vector>
 #include <string>
 
 namespace {
@@ -75,6 +78,46 @@ TEST_F(ProgramResources, ManifestAsksForNoElevationAndDeclaresDpiAwareness) {
   ASSERT_FALSE(manifest.empty());
   EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
   EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos) << manifest;
+}
+
+// One string of the version resource's US English block, or empty.
+std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(info.data(), path.c_str(), &value, &length) || value == nullptr) return {};
+  return std::wstring(static_cast<const wchar_t*>(value), wcsnlen(static_cast<const wchar_t*>(value), length));
+}
+
+TEST(ProgramVersion, BothProgramsCarryTheProjectVersionAndTheirNames) {
+  const std::wstring version = L"" KELO_VERSION_W;
+  for (const char* variable : {"KELO_PRINT_SERVICE_EXE", "KELO_USB_SERVICE_EXE"}) {
+    const char* path = std::getenv(variable);
+    ASSERT_NE(path, nullptr) << variable;
+    const DWORD size = GetFileVersionInfoSizeA(path, nullptr);
+    ASSERT_GT(size, 0u) << path;
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, info.data())) << path;
+
+    void* fixedPointer = nullptr;
+    UINT fixedLength = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &fixedPointer, &fixedLength));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(fixedPointer);
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(std::swscanf(version.c_str(), L"%u.%u.%u", &major, &minor, &patch), 3);
+    EXPECT_EQ(fixed->dwFileVersionMS, (major << 16) | minor) << path;
+    EXPECT_EQ(fixed->dwFileVersionLS, patch << 16) << path;
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS) << path;
+
+    EXPECT_EQ(VersionString(info, L"FileVersion"), version) << path;
+    EXPECT_EQ(VersionString(info, L"ProductVersion"), version) << path;
+    EXPECT_EQ(VersionString(info, L"CompanyName"), L"KELO") << path;
+    EXPECT_EQ(VersionString(info, L"ProductName"), L"KELO Label Printing Agent") << path;
+    EXPECT_NE(VersionString(info, L"LegalCopyright").find(L"KELO"), std::wstring::npos) << path;
+    EXPECT_FALSE(VersionString(info, L"FileDescription").empty()) << path;
+    const std::string file = std::string(path).substr(std::string(path).find_last_of("\\/") + 1);
+    EXPECT_EQ(VersionString(info, L"OriginalFilename"), std::wstring(file.begin(), file.end())) << path;
+  }
 }
 
 }  // namespace
