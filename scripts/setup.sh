@@ -17,6 +17,7 @@ PACKAGES=(
   xvfb xdotool x11-utils imagemagick ghostscript
   fonts-wqy-microhei locales
   googletest curl python3 procps psmisc
+  wixl msitools osslsigncode openssl
   clang-14 libclang-rt-14-dev
   chromium chromium-driver
 )
