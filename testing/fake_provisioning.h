@@ -96,8 +96,12 @@ class FakeBus final : public PrinterBus {
   struct Printer {
     std::string path;
     ConfigBlock block;
+    bool silent = false;  // every read times out
   };
   std::vector<Printer> printers;
+  std::vector<std::string> reads;  // device paths, in the order they were read
+
+  void PlugSilent(const std::string& path) { printers.push_back({path, ConfigBlock{}, true}); }
 
   void Plug(const std::string& path, uint8_t state, uint8_t printType = 1, uint8_t resolutionClass = 0) {
     ConfigBlock block;
@@ -121,11 +125,13 @@ class FakeBus final : public PrinterBus {
     return paths;
   }
   int GetPrinterNum() override { return static_cast<int>(printers.size()); }
-  ConfigBlock GetPrinterConfig(const std::string& path) override {
+  ConfigBlock GetPrinterConfig(const std::string& path) override { return ReadPrinterConfig(path).block; }
+  ConfigRead ReadPrinterConfig(const std::string& path) override {
+    reads.push_back(path);
     for (const Printer& p : printers) {
-      if (p.path == path) return p.block;
+      if (p.path == path) return {p.silent ? ConfigBlock{} : p.block, p.silent};
     }
-    return ConfigBlock{};
+    return ConfigRead{};
   }
 };
 

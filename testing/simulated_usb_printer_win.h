@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 inline constexpr char kUsbPrintClassKeyName[] = "{28D78FAD-5A12-11D1-AE5B-0000F803A8C2}";
 inline constexpr char kMakerHardwareId[] = "VID_5E3A&PID_01C7&MI_02";
@@ -106,26 +107,22 @@ class SimulatedUsbPrinter {
 };
 
 // A printer that never answers: the device path leads, through a symbolic link in
-// the object namespace, to a pipe that is connected to but never written.
+// the object namespace, to a pipe that is connected to but never written. Each open
+// takes one pipe instance; ServeNext offers another once a reader has taken it.
 class SilentPrinterPipe {
  public:
   explicit SilentPrinterPipe(const SimulatedUsbPrinter& printer) {
-    const std::wstring pipeName = L"kelo-silent-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(GetTickCount());
-    pipe_.Reset(CreateNamedPipeW((L"\\\\.\\pipe\\" + pipeName).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                 PIPE_TYPE_BYTE, PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
-    if (!pipe_) return;
+    pipeName_ = L"kelo-silent-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) +
+                L"-" + std::to_wstring(++Instances());
     connected_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!connected_) return;
-    overlapped_.hEvent = connected_.Get();
-    (void)ConnectNamedPipe(pipe_.Get(), &overlapped_);  // pending until a reader opens it
+    if (!connected_ || !Listen()) return;
 
     using CreateLink = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, UNICODE_STRING*);
     auto create = reinterpret_cast<CreateLink>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateSymbolicLinkObject")));
     if (create == nullptr) return;
     std::wstring name = printer.NtName();
-    std::wstring target = L"\\Device\\NamedPipe\\" + pipeName;
+    std::wstring target = L"\\Device\\NamedPipe\\" + pipeName_;
     UNICODE_STRING nameString = Counted(name);
     UNICODE_STRING targetString = Counted(target);
     OBJECT_ATTRIBUTES attributes{};
@@ -140,8 +137,35 @@ class SilentPrinterPipe {
   SilentPrinterPipe& operator=(const SilentPrinterPipe&) = delete;
 
   bool Ready() const { return ready_; }
+  // Set once a reader has opened the instance on offer.
+  HANDLE Connected() const { return connected_.Get(); }
+
+  // After a reader took the instance on offer: keeps it open, unanswered, and offers
+  // a fresh one for the next open.
+  bool ServeNext() {
+    if (WaitForSingleObject(connected_.Get(), 0) != WAIT_OBJECT_0) return true;
+    taken_.push_back(std::move(pipe_));
+    return Listen();
+  }
 
  private:
+  static int& Instances() {
+    static int count = 0;
+    return count;
+  }
+  bool Listen() {
+    (void)ResetEvent(connected_.Get());
+    pipe_.Reset(CreateNamedPipeW((L"\\\\.\\pipe\\" + pipeName_).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_BYTE, PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+    if (!pipe_) return false;
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = connected_.Get();
+    // Pending until a reader opens it; a reader that came first is connected already.
+    if (!ConnectNamedPipe(pipe_.Get(), &overlapped_) && GetLastError() == ERROR_PIPE_CONNECTED) {
+      (void)SetEvent(connected_.Get());
+    }
+    return true;
+  }
   static UNICODE_STRING Counted(std::wstring& text) {
     UNICODE_STRING s;
     s.Buffer = text.data();
@@ -150,10 +174,12 @@ class SilentPrinterPipe {
     return s;
   }
 
-  // The pipe closes first, ending the pending connect before its record goes.
+  std::wstring pipeName_;
+  // The pipes close first, ending the pending connect before its record goes.
   OVERLAPPED overlapped_{};
   UniqueHandle connected_;
   UniqueHandle link_;
+  std::vector<UniqueFile> taken_;
   UniqueFile pipe_;
   bool ready_ = false;
 };

@@ -1,9 +1,11 @@
 """KeloUsbService under Wine's service manager, with simulated USB label printers:
-the start-up pass, pause and continue, stop, another service name, a printer that
-never answers, and a start outside the service manager.
+the start-up pass, pause and continue, stop, another service name, printers that
+never answer (the pending reports of a long start-up pass, and a stop during it),
+and a start outside the service manager.
 
 Wine delivers no device notifications to services, and opens a renamed queue only
-by its old name, so only the start-up pass is checked here."""
+by its old name, so only the start-up pass is checked here; the worker that runs
+device-event passes is tested natively."""
 import os
 import re
 import shutil
@@ -19,12 +21,14 @@ DEFAULT_NAME = 'USB Printer Service KELO'
 OTHER_NAME = 'Kelo Label Printer Service Under Another Name'  # longer than 27 characters
 DRIVER = 'Kelo Label Driver'
 SETTINGS_KEY = r'HKLM\Software\KELO'
-RUNNING, STOP_PENDING, STOPPED = 4, 3, 1
+RUNNING, STOP_PENDING, START_PENDING, STOPPED = 4, 3, 2, 1
+READ_TIMEOUT = 2.0  # s, the bus's limit for one configuration read
 
 # State 8 (enabled); print type 3, thickness 4, speed 5, resolution class 2 in bytes 8 to 11.
 BLOCK = bytes([8, 0, 0, 0, 0, 0, 0, 0, 3, 4, 5, 2]) + bytes(range(100, 120))
 PRINTER = '7&svc1&0&2'
 SILENT_PRINTER = '7&svc2&0&2'  # sorts after PRINTER: the working printer stays device 0
+TEN_SILENT = ['7&svq%02d&0&2' % i for i in range(10)]
 
 
 def wine(*args, timeout=60):
@@ -52,28 +56,40 @@ def status(service):
     return parse_status(probe('query', service).stdout)
 
 
+def watch(service, state, timeout_ms):
+    """Every change of state, checkpoint and wait hint until the state is reached."""
+    result = probe('watch', service, str(state), str(timeout_ms), timeout=timeout_ms / 1000 + 30)
+    seen = [parse_status(line) for line in result.stdout.splitlines() if line.startswith('t=')]
+    return result.returncode, [{k: v for k, v in s.items() if k != 't'} for s in seen]
+
+
 def queues():
     out = probe('queues', DRIVER).stdout
     return {name: (int(attributes), int(state))
             for name, attributes, state in (line.strip().split('|') for line in out.splitlines() if line.strip())}
 
 
+def prefix_processes(pattern):
+    # Only this prefix's: another command line that merely names the program does not count.
+    prefix = 'WINEPREFIX=' + os.environ.get('WINEPREFIX', '')
+    pids = []
+    for pid in subprocess.run(['pgrep', '-f', pattern], capture_output=True, text=True).stdout.split():
+        try:
+            with open('/proc/%s/environ' % pid, 'rb') as f:
+                if prefix.encode() in f.read().split(b'\0'):
+                    pids.append(pid)
+        except OSError:
+            pass
+    return pids
+
+
 def service_processes():
-    out = subprocess.run(['pgrep', '-f', r'KeloUsbService\.exe'], capture_output=True, text=True).stdout
-    return out.split()
+    return prefix_processes(r'KeloUsbService\.exe')
 
 
 def service_managers():
     # services.exe of this prefix; two of them answer in turn and lose services.
-    prefix = 'WINEPREFIX=' + os.environ.get('WINEPREFIX', '')
-    count = 0
-    for pid in subprocess.run(['pgrep', '-f', r'services\.exe'], capture_output=True, text=True).stdout.split():
-        try:
-            with open('/proc/%s/environ' % pid, 'rb') as f:
-                count += prefix.encode() in f.read().split(b'\0')
-        except OSError:
-            pass
-    return count
+    return len(prefix_processes(r'services\.exe'))
 
 
 def set_template(service, base_name):
@@ -117,6 +133,8 @@ class UsbServiceUnderTheServiceManager(unittest.TestCase):
         cls.cleanup_services()
         sim('remove', PRINTER)
         sim('remove', SILENT_PRINTER)
+        for instance in TEN_SILENT:
+            sim('remove', instance)
         delete_maker_queues()
         for service in (DEFAULT_NAME, OTHER_NAME):
             reg('delete', 'HKLM\\Software\\' + service, '/f')
@@ -140,6 +158,12 @@ class UsbServiceUnderTheServiceManager(unittest.TestCase):
                 probe('control', service, '1')
                 probe('wait', service, str(STOPPED), '10000')
             wine('sc', 'delete', service)
+
+    @classmethod
+    def start_silent_printers(cls, *instances):
+        cls.silent = subprocess.Popen(['wine', os.environ['KELO_USB_SIM_EXE'], 'silent', *instances],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        assert cls.silent.stdout.readline().strip() == b'ready'
 
     @classmethod
     def stop_silent_printer(cls):
@@ -189,7 +213,8 @@ class UsbServiceUnderTheServiceManager(unittest.TestCase):
         self.install(DEFAULT_NAME)
         self.start(DEFAULT_NAME)
         running = status(DEFAULT_NAME)
-        self.assertEqual(running, {'state': RUNNING, 'exit': 0, 'specific': 0, 'controls': 3, 'type': 0x10})
+        self.assertEqual(running, {'state': RUNNING, 'exit': 0, 'specific': 0, 'controls': 3, 'type': 0x10,
+                                   'checkpoint': 0, 'hint': 0})
 
         # Born as "KeloUsbTest #0" with Position 1, renamed to the base name, online.
         self.assertEqual(list(queues()), ['KeloUsbTest'])
@@ -216,9 +241,7 @@ class UsbServiceUnderTheServiceManager(unittest.TestCase):
 
     def test_d_a_printer_that_never_answers_does_not_hold_the_start(self):
         delete_maker_queues()
-        type(self).silent = subprocess.Popen(['wine', os.environ['KELO_USB_SIM_EXE'], 'silent', SILENT_PRINTER],
-                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.assertEqual(self.silent.stdout.readline().strip(), b'ready')
+        self.start_silent_printers(SILENT_PRINTER)
         self.install(DEFAULT_NAME)
         elapsed = self.start(DEFAULT_NAME)
         print('start with a silent printer: %.2f s to RUNNING' % elapsed, file=sys.stderr)
@@ -228,6 +251,62 @@ class UsbServiceUnderTheServiceManager(unittest.TestCase):
         self.assertEqual(list(queues()), ['KeloUsbTest'], 'one enabled printer, one queue')
         self.stop(DEFAULT_NAME)
         self.stop_silent_printer()
+
+    def assert_rising_pending(self, seen, state, what):
+        pending = [s for s in seen if s['state'] == state]
+        self.assertGreaterEqual(len(pending), 3, '%s: several reports while the pass runs: %s' % (what, seen))
+        checkpoints = [s['checkpoint'] for s in pending]
+        self.assertEqual(checkpoints, sorted(set(checkpoints)), '%s: checkpoints rise' % what)
+        self.assertGreater(checkpoints[0], 0, what)
+        self.assertTrue(all(s['hint'] > 0 for s in pending), '%s: with a wait hint' % what)
+
+    def test_e_ten_silent_printers_the_start_reports_progress_and_a_stop_waits_for_the_pass(self):
+        # The queue of an earlier printer exists, paired with the first of ten printers that hang.
+        delete_maker_queues()
+        self.install(DEFAULT_NAME)
+        self.start(DEFAULT_NAME)
+        self.stop(DEFAULT_NAME)
+        self.assertEqual(list(queues()), ['KeloUsbTest'])
+        for instance in (PRINTER, SILENT_PRINTER):
+            sim('remove', instance)
+        self.addCleanup(sim, 'plug', PRINTER, BLOCK.hex())
+        self.start_silent_printers(*TEN_SILENT)
+        self.addCleanup(self.stop_silent_printer)
+
+        started = time.monotonic()
+        self.assertEqual(probe('start', DEFAULT_NAME).returncode, 0)
+        code, seen = watch(DEFAULT_NAME, RUNNING, 90000)
+        elapsed = time.monotonic() - started
+        print('start with ten silent printers: %.2f s to RUNNING' % elapsed, file=sys.stderr)
+        self.assertEqual(code, 0, seen)
+        self.assertEqual(seen[-1], {'state': RUNNING, 'exit': 0, 'specific': 0, 'controls': 3, 'type': 0x10,
+                                    'checkpoint': 0, 'hint': 0})
+        self.assert_rising_pending(seen, START_PENDING, 'START_PENDING')
+        # Each silent printer costs one timed-out read, none a second one.
+        self.assertGreater(elapsed, 10 * READ_TIMEOUT - 1)
+        self.assertLess(elapsed, 11 * READ_TIMEOUT + 8)
+        self.assertEqual(list(queues()), ['KeloUsbTest'], 'the first queue always stays')
+        self.stop(DEFAULT_NAME)
+
+        # A stop while the start-up pass runs: STOP_PENDING at once, STOPPED once the pass ends.
+        self.assertEqual(probe('start', DEFAULT_NAME).returncode, 0)
+        self.assertTrue(ks.wait_until(lambda: status(DEFAULT_NAME).get('checkpoint', 0) >= 2, 15),
+                        'the start-up pass under way')
+        asked = time.monotonic()
+        answer = parse_status(probe('control', DEFAULT_NAME, '1').stdout)
+        answered = time.monotonic() - asked
+        self.assertEqual(answer.get('state'), STOP_PENDING, answer)
+        self.assertLess(answered, 3, 'the handler answers without waiting for the pass')
+        code, seen = watch(DEFAULT_NAME, STOPPED, 90000)
+        stopped = time.monotonic() - asked
+        print('stop during the start-up pass: answered in %.2f s, STOPPED after %.2f s' % (answered, stopped),
+              file=sys.stderr)
+        self.assertEqual(code, 0, seen)
+        self.assert_rising_pending(seen, STOP_PENDING, 'STOP_PENDING')
+        self.assertNotIn(RUNNING, [s['state'] for s in seen])
+        self.assertEqual((seen[-1]['exit'], seen[-1]['specific']), (0, 0))
+        self.assertGreater(stopped, 3 * READ_TIMEOUT, 'the pass in progress ends first')
+        self.assertTrue(ks.wait_until(lambda: not service_processes(), 10), 'the service process ends')
 
 
 if __name__ == '__main__':

@@ -3,6 +3,8 @@
 //   service_probe start SERVICE          starts it (StartService), without waiting
 //   service_probe control SERVICE CODE   sends a control (pause 2, continue 3, stop 1, ...)
 //   service_probe wait SERVICE STATE MS  polls until the state is reached
+//   service_probe watch SERVICE STATE MS like wait, printing every change of state,
+//                                        checkpoint or wait hint with the ms since it began
 //   service_probe driver NAME            installs a printer driver of that name (Wine's
 //                                        PostScript driver), so that only our queues use it
 //   service_probe queues DRIVER          lists the queues of a driver: name, attributes, status
@@ -26,8 +28,9 @@ struct ServiceHandleTraits {
 using UniqueService = UniqueOwner<ServiceHandleTraits>;
 
 void Print(const SERVICE_STATUS& s) {
-  std::printf("state=%lu exit=%lu specific=%lu controls=%lu type=0x%lx\n", s.dwCurrentState, s.dwWin32ExitCode,
-              s.dwServiceSpecificExitCode, s.dwControlsAccepted, s.dwServiceType);
+  std::printf("state=%lu exit=%lu specific=%lu controls=%lu type=0x%lx checkpoint=%lu hint=%lu\n", s.dwCurrentState,
+              s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwControlsAccepted, s.dwServiceType, s.dwCheckPoint,
+              s.dwWaitHint);
 }
 
 UniqueService OpenNamedService(const char* name, DWORD access) {
@@ -87,6 +90,30 @@ int Wait(const char* name, DWORD state, DWORD timeoutMs) {
   return 1;
 }
 
+int Watch(const char* name, DWORD state, DWORD timeoutMs) {
+  UniqueService service = OpenNamedService(name, SERVICE_QUERY_STATUS);
+  if (!service) return 1;
+  const DWORD started = GetTickCount();
+  SERVICE_STATUS last{};
+  bool printed = false;
+  do {
+    SERVICE_STATUS status{};
+    if (QueryServiceStatus(service.Get(), &status)) {
+      if (!printed || status.dwCurrentState != last.dwCurrentState || status.dwCheckPoint != last.dwCheckPoint ||
+          status.dwWaitHint != last.dwWaitHint) {
+        std::printf("t=%lu ", GetTickCount() - started);
+        Print(status);
+        std::fflush(stdout);
+        last = status;
+        printed = true;
+      }
+      if (status.dwCurrentState == state) return 0;
+    }
+    Sleep(20);
+  } while (GetTickCount() - started < timeoutMs);
+  return 1;
+}
+
 int Queues(const char* driver) {
   const std::optional<std::vector<QueueRecord2>> records = SpoolerQueues().EnumerateQueues();
   if (!records) return 1;
@@ -111,6 +138,9 @@ int main(int argc, char** argv) {
   if (command == "control" && argc == 4) return Control(argv[2], std::strtoul(argv[3], nullptr, 10));
   if (command == "wait" && argc == 5) {
     return Wait(argv[2], std::strtoul(argv[3], nullptr, 10), std::strtoul(argv[4], nullptr, 10));
+  }
+  if (command == "watch" && argc == 5) {
+    return Watch(argv[2], std::strtoul(argv[3], nullptr, 10), std::strtoul(argv[4], nullptr, 10));
   }
   if (command == "driver" && argc == 3) return InstallLabelDriver(argv[2]) ? 0 : 1;
   if (command == "queues" && argc == 3) return Queues(argv[2]);

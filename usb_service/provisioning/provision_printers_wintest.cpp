@@ -98,13 +98,27 @@ TEST_F(PassOnWine, QueuesFollowThePrintersPluggedInAndOut) {
   ASSERT_EQ(queues.size(), 1u) << "the first queue always stays";
   EXPECT_NE(queues["KeloPassTest"] & kWorkOffline, 0u);
 
-  ASSERT_TRUE(b.SetAnswer(Answer(kStateKeepQueueState, 6)) && b.Register(true));
-  Pass();  // state 12: the queue's state is left alone, so it stays offline
-  EXPECT_NE(Queues()["KeloPassTest"] & kWorkOffline, 0u);
-
-  ASSERT_TRUE(b.SetAnswer(Answer(kStateEnabled, 6)));
+  ASSERT_TRUE(b.SetAnswer(Answer(kStateEnabled, 6)) && b.Register(true));
   Pass();
   EXPECT_EQ(Queues()["KeloPassTest"] & kWorkOffline, 0u) << "back online";
+}
+
+TEST_F(PassOnWine, StateCode12KeepsAQueueWithinTheEnabledCountAsItIs) {
+  spooler.AddPrinterQueue("KeloPassTest", kTemplate, 1);
+  // Device 0 (a sorts first) is the base queue's pair; b keeps one printer enabled,
+  // so Position 1 lies within the count and only the state code decides.
+  ASSERT_TRUE(a.Register() && a.SetAnswer(Answer(kStateKeepQueueState, 3)));
+  ASSERT_TRUE(b.Register() && b.SetAnswer(Answer(kStateEnabled, 6)));
+  spooler.SetWorkOffline("KeloPassTest", true);  // by hand
+  ASSERT_NE(Queues()["KeloPassTest"] & kWorkOffline, 0u);
+
+  Pass();
+  ASSERT_EQ(Queues().size(), 1u);
+  EXPECT_NE(Queues()["KeloPassTest"] & kWorkOffline, 0u) << "state 12 leaves it offline";
+
+  ASSERT_TRUE(a.SetAnswer(Answer(kStateEnabled, 3)));
+  Pass();
+  EXPECT_EQ(Queues()["KeloPassTest"] & kWorkOffline, 0u) << "state 8 puts it online";
 }
 
 TEST_F(PassOnWine, QueuesOfOtherDriversAndAnEmptyDriverNameChangeNothing) {

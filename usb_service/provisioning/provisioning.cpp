@@ -2,6 +2,7 @@
 #include "usb_service/provisioning/provisioning.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -24,9 +25,29 @@ std::optional<std::vector<MakerQueue>> FindMakerQueues(ProvisioningPorts& ports,
   return queues;
 }
 
-ConfigBlock BlockOfDevice(ProvisioningPorts& ports, const std::vector<std::string>& devices, size_t index) {
-  return ports.bus.GetPrinterConfig(index < devices.size() ? devices[index] : std::string());
-}
+// The pass reads a device up to three times; one that let a read time out counts as
+// a zero block for the rest of the pass instead of costing the timeout again.
+class PassReads {
+ public:
+  PassReads(PrinterBus& bus, const std::vector<std::string>& devices) : bus_(bus), devices_(devices) {}
+
+  ConfigBlock BlockOfDevice(size_t index) {
+    if (index >= devices_.size()) return bus_.GetPrinterConfig(std::string());
+    const std::string& path = devices_[index];
+    if (silent_.count(path) != 0) return ConfigBlock{};
+    ConfigRead read = bus_.ReadPrinterConfig(path);
+    if (read.timedOut) {
+      silent_.insert(path);
+      return ConfigBlock{};
+    }
+    return read.block;
+  }
+
+ private:
+  PrinterBus& bus_;
+  const std::vector<std::string>& devices_;
+  std::set<std::string> silent_;  // at most kMaxDevices
+};
 
 }  // namespace
 
@@ -38,10 +59,11 @@ void ProvisionPrintersWith(ProvisioningPorts& ports, const QueueTemplate& t) {
   std::vector<std::string> devices = ports.bus.CollectPrinterPaths();
   if (devices.size() > kMaxDevices) devices.resize(kMaxDevices);
   const int printerNum = std::min<int>(ports.bus.GetPrinterNum(), static_cast<int>(kMaxDevices));
+  PassReads reads(ports.bus, devices);
 
   int enablePrinterNum = 0;
   for (int i = 0; i < printerNum; ++i) {
-    if (BlockOfDevice(ports, devices, static_cast<size_t>(i)).StateCode() == kStateEnabled) ++enablePrinterNum;
+    if (reads.BlockOfDevice(static_cast<size_t>(i)).StateCode() == kStateEnabled) ++enablePrinterNum;
   }
 
   std::optional<std::vector<MakerQueue>> queues = FindMakerQueues(ports, t);
@@ -70,7 +92,7 @@ void ProvisionPrintersWith(ProvisioningPorts& ports, const QueueTemplate& t) {
 
   for (int k = 0; k < j; ++k) {
     const MakerQueue& queue = (*queues)[static_cast<size_t>(k)];
-    const ConfigBlock block = BlockOfDevice(ports, devices, static_cast<size_t>(k));
+    const ConfigBlock block = reads.BlockOfDevice(static_cast<size_t>(k));
     if (!ports.state.CanOpen(queue.record.name)) continue;
     if (queue.hasPosition && queue.position != static_cast<uint32_t>(k + 1)) {
       ports.state.WritePosition(queue.record.name, static_cast<uint32_t>(k + 1));
@@ -88,7 +110,7 @@ void ProvisionPrintersWith(ProvisioningPorts& ports, const QueueTemplate& t) {
   if (!current) return;
   for (size_t m = 0; m < current->size(); ++m) {
     const std::string& name = (*current)[m].record.name;
-    const ConfigBlock block = BlockOfDevice(ports, devices, m);
+    const ConfigBlock block = reads.BlockOfDevice(m);
     if (!ports.state.CanOpen(name)) continue;
     const uint32_t position = ports.state.ReadPosition(name).value_or(0);
     const std::optional<QueueRecord2> record = ports.state.ReadRecord(name);

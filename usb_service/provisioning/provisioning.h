@@ -19,12 +19,20 @@ inline constexpr size_t kMaxDevices = 10;
 inline constexpr size_t kMaxQueues = 256;
 inline constexpr uint32_t kWorkOffline = 0x400;
 
+// One configuration read: the block, and whether the printer let the read time out.
+struct ConfigRead {
+  ConfigBlock block;
+  bool timedOut = false;  // no answer in time; the block is zero
+};
+
 // The connected label printers (USB printer interfaces of the maker).
 struct PrinterBus {
   virtual ~PrinterBus() = default;
   virtual std::vector<std::string> CollectPrinterPaths() = 0;  // at most kMaxDevices, in enumeration order
   virtual int GetPrinterNum() = 0;
   virtual ConfigBlock GetPrinterConfig(const std::string& devicePath) = 0;  // empty path: a zero block
+  // What the pass calls: a bus whose reads cannot time out need not say more.
+  virtual ConfigRead ReadPrinterConfig(const std::string& devicePath) { return {GetPrinterConfig(devicePath), false}; }
 };
 
 struct QueueRecord2 {

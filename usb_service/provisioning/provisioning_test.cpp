@@ -15,6 +15,7 @@ class Provisioning : public ::testing::Test {
     ProvisioningPorts ports{bus, spooler, spooler, settings};
     spooler.log.clear();
     settings.log.clear();
+    bus.reads.clear();
     ProvisionPrintersWith(ports, queueTemplate);
   }
   // All bits set for a queue that is not there, so that no expectation passes by accident.
@@ -93,6 +94,30 @@ TEST_F(Provisioning, StateCode12LeavesStatusAndOfflineFlagAlone) {
   EXPECT_EQ(spooler.log, Lines{});
   EXPECT_EQ(spooler.Find("Label")->record.status, 0x80u);
   EXPECT_NE(Attributes("Label") & kWorkOffline, 0u);
+}
+
+TEST_F(Provisioning, APrinterThatLetsAReadTimeOutIsNotReadAgainInThatPass) {
+  spooler.Add("Label", "Kelo Driver", 1, kWorkOffline);
+  spooler.Add("Label #1", "Kelo Driver", 2);
+  bus.PlugSilent("dev-a");  // paired with the base queue in both later steps
+  bus.Plug("dev-b", kStateEnabled, 9);
+  Pass();
+  EXPECT_EQ(bus.reads, (Lines{"dev-a", "dev-b"})) << "the silent printer cost one timeout, not three";
+  // As for a printer that answered nothing: no settings, and the queue within the count goes online.
+  EXPECT_EQ(spooler.log, (Lines{"delete Label #1", "online Label"}));
+  EXPECT_TRUE(settings.log.empty());
+
+  bus.printers = {{"dev-a", bus.printers.back().block, false}};  // answers again; dev-b unplugged
+  Pass();
+  EXPECT_EQ(bus.reads, (Lines{"dev-a", "dev-a", "dev-a"})) << "the memory lasts one pass";
+  EXPECT_EQ(settings.log, (Lines{"bin Label type 9", "ini Label type 9"}));
+}
+
+TEST_F(Provisioning, AnAnsweringPrinterIsReadAfreshInEachStep) {
+  spooler.Add("Label", "Kelo Driver", 1);
+  bus.Plug("dev-a", kStateEnabled);
+  Pass();
+  EXPECT_EQ(bus.reads, (Lines{"dev-a", "dev-a", "dev-a"}));
 }
 
 TEST_F(Provisioning, AQueueWithoutPositionSortsFirstAndIsNeverGivenOneNorMarkedOffline) {

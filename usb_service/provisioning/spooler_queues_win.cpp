@@ -35,6 +35,10 @@ bool ChangeLevel2(const std::string& name, Change change) {
   if (!buffer) return false;
   auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer->data());
   if (!change(*info)) return false;
+  // Null leaves them as they are: written back, the record's copies would undo a
+  // change made since it was read, and the DEVMODE would pass through the ANSI code page.
+  info->pSecurityDescriptor = nullptr;
+  info->pDevMode = nullptr;
   return SetPrinterA(printer.Get(), 2, buffer->data(), 0) != FALSE;
 }
 

@@ -23,14 +23,6 @@ using UniqueDeviceInfoSet = UniqueOwner<DeviceInfoSetTraits>;
 // How long a cancelled read may take to come back before it is left to itself.
 constexpr DWORD kCancelGraceMs = 1000;
 
-// Owned by the read while it may still be pending: a driver that ignores the
-// cancel can complete into it after the caller gave up.
-struct PendingRead {
-  OVERLAPPED overlapped{};
-  uint8_t buffer[sizeof(ConfigBlock::bytes)]{};
-  UniqueHandle event;
-};
-
 bool FetchDevicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data, std::string& path) {
   DWORD required = 0;
   (void)SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);  // asks the size only
@@ -75,33 +67,76 @@ UniqueFile OpenUsbPort(const std::string& devicePath) {
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
 }
 
+bool PendingRead::Completed() const { return WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0; }
+
+ParkedReads& ParkedReads::Process() {
+  static ParkedReads reads;  // never destroyed before a pending read could complete
+  return reads;
+}
+
+void ParkedReads::FreeCompletedLocked() {
+  for (auto it = reads_.begin(); it != reads_.end();) {
+    it = it->second->Completed() ? reads_.erase(it) : std::next(it);
+  }
+}
+
+bool ParkedReads::Pending(const std::string& devicePath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FreeCompletedLocked();
+  return reads_.count(devicePath) != 0;
+}
+
+void ParkedReads::Park(const std::string& devicePath, std::unique_ptr<PendingRead> read) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FreeCompletedLocked();
+  // Passes run one at a time and ask Pending first, so the path is free; were it
+  // not, the new read must still outlive its driver (try_emplace leaves it unmoved).
+  if (!reads_.try_emplace(devicePath, std::move(read)).second) (void)read.release();
+}
+
+size_t ParkedReads::Count() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reads_.size();
+}
+
 std::vector<std::string> UsbPrinterBus::CollectPrinterPaths() { return SelectPrinterPaths(EnumUsbPrinterInterfaces()); }
 
 int UsbPrinterBus::GetPrinterNum() { return static_cast<int>(CollectPrinterPaths().size()); }
 
 ConfigBlock UsbPrinterBus::GetPrinterConfig(const std::string& devicePath) {
-  ConfigBlock block;
-  if (devicePath.empty()) return block;  // fewer devices than queues
+  return ReadPrinterConfig(devicePath).block;
+}
+
+ConfigRead UsbPrinterBus::ReadPrinterConfig(const std::string& devicePath) {
+  ConfigRead result;
+  if (devicePath.empty()) return result;  // fewer devices than queues
+  ParkedReads& parked = ParkedReads::Process();
+  if (parked.Pending(devicePath)) {
+    result.timedOut = true;  // the last read has not come back yet: no answer now either
+    return result;
+  }
   UniqueFile port = OpenUsbPort(devicePath);
-  if (!port) return block;
+  if (!port) return result;
 
   auto read = std::make_unique<PendingRead>();
   read->event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!read->event) return block;
+  if (!read->event) return result;
   read->overlapped.hEvent = read->event.Get();  // offset 0: a file stand-in reads from its start
 
   // Nothing is written first: the printer answers a plain read with its block.
   if (!ReadFile(port.Get(), read->buffer, sizeof(read->buffer), nullptr, &read->overlapped)) {
-    if (GetLastError() != ERROR_IO_PENDING) return block;
+    if (GetLastError() != ERROR_IO_PENDING) return result;
     if (WaitForSingleObject(read->event.Get(), readTimeoutMs_) != WAIT_OBJECT_0) {
       (void)CancelIoEx(port.Get(), &read->overlapped);  // whatever it says, the read counts as nothing
       if (WaitForSingleObject(read->event.Get(), kCancelGraceMs) != WAIT_OBJECT_0) {
-        (void)read.release();  // still pending: its buffer and event must outlive this call
+        parked.Park(devicePath, std::move(read));  // its buffer and event must outlive this call
       }
-      return block;
+      result.timedOut = true;
+      return result;
     }
   }
   DWORD delivered = 0;
-  if (!GetOverlappedResult(port.Get(), &read->overlapped, &delivered, FALSE)) return block;
-  return ConfigBlock::FromAnswer(read->buffer, delivered);
+  if (!GetOverlappedResult(port.Get(), &read->overlapped, &delivered, FALSE)) return result;
+  result.block = ConfigBlock::FromAnswer(read->buffer, delivered);
+  return result;
 }

@@ -103,6 +103,45 @@ TEST_F(UsbBusOnWine, APrinterThatNeverAnswersCountsAsNothingReadWithinTheLimit) 
   EXPECT_EQ(block.bytes, ConfigBlock{}.bytes);
   EXPECT_GE(elapsed, kConfigReadTimeoutMs - 100);
   EXPECT_LT(elapsed, kConfigReadTimeoutMs + 1500) << "the cancelled read must end";
+
+  const size_t parked = ParkedReads::Process().Count();
+  ASSERT_TRUE(pipe.ServeNext());  // the first read took the pipe instance on offer
+  EXPECT_TRUE(bus.ReadPrinterConfig(printer.DevicePath()).timedOut) << "told apart from an answer";
+  EXPECT_EQ(ParkedReads::Process().Count(), parked) << "Wine's cancel comes back: nothing is parked";
+}
+
+// A read whose cancel never came back, as a driver that ignores the cancel leaves it.
+std::unique_ptr<PendingRead> StuckRead() {
+  auto read = std::make_unique<PendingRead>();
+  read->event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  return read;
+}
+
+TEST_F(UsbBusOnWine, AParkedReadHoldsOffNewReadsOfItsPathUntilItCompletesAndIsFreed) {
+  const SimulatedUsbPrinter& stuck = Plug("7&park1&0&2", Answer(8, 12));
+  const SimulatedUsbPrinter& other = Plug("7&park2&0&2", Answer(8, 12));
+  ParkedReads& parked = ParkedReads::Process();
+  const size_t before = parked.Count();
+  std::unique_ptr<PendingRead> read = StuckRead();
+  ASSERT_TRUE(read->event);
+  const HANDLE completion = read->event.Get();
+  parked.Park(stuck.DevicePath(), std::move(read));
+
+  for (int pass = 0; pass < 3; ++pass) {
+    const DWORD started = GetTickCount();
+    const ConfigRead again = bus.ReadPrinterConfig(stuck.DevicePath());
+    EXPECT_LT(GetTickCount() - started, 500u) << "no new read, so no new wait";
+    EXPECT_TRUE(again.timedOut);
+    EXPECT_EQ(again.block.bytes, ConfigBlock{}.bytes) << "although the printer would answer now";
+  }
+  EXPECT_EQ(parked.Count(), before + 1) << "one record for the path, however often it is read";
+  EXPECT_EQ(bus.ReadPrinterConfig(other.DevicePath()).block.StateCode(), 8) << "other printers read as usual";
+
+  ASSERT_TRUE(SetEvent(completion));  // the driver completes it at last
+  const ConfigRead answered = bus.ReadPrinterConfig(stuck.DevicePath());
+  EXPECT_FALSE(answered.timedOut);
+  EXPECT_EQ(answered.block.StateCode(), 8);
+  EXPECT_EQ(parked.Count(), before) << "freed once it completed";
 }
 
 TEST_F(UsbBusOnWine, TablesKeepTheirBounds) {
