@@ -17,6 +17,11 @@ trap 'rm -rf "$stage"' EXIT
 cp "$print_exe" "$stage/KeloPrintService.exe"
 cp "$usb_exe" "$stage/KeloUsbService.exe"
 cp "$close_exe" "$stage/KeloTrayClose.exe"
+# What ships carries no debug information (the build keeps it for debugging).
+strip_tool="$(command -v i686-w64-mingw32-strip || true)"
+if [ -n "$strip_tool" ]; then
+  "$strip_tool" --strip-debug "$stage"/*.exe
+fi
 (cd "$stage" && wixl -a x86 -D Version="$version" -D PrintServiceExe=KeloPrintService.exe \
   -D UsbServiceExe=KeloUsbService.exe -D TrayCloseExe=KeloTrayClose.exe -o "$out" "$here/KeloSetup.wxs") 2>"$log" ||
   { cat "$log" >&2; exit 1; }
@@ -57,6 +62,16 @@ before InstallValidate RemoveExistingProducts
 before StopServices DeleteServices
 before InstallFiles StartServices
 before InstallFinalize LaunchTray
+# The tray program never starts for LocalSystem (Group Policy, Intune) nor with LAUNCHTRAY=0.
+launch="$(awk -F'\t' '$1 == "LaunchTray" { print $2 }' <<<"$sequence")"
+case "$launch" in
+  *'UserSID<>"S-1-5-18"'*) ;;
+  *) fail "LaunchTray may run as LocalSystem: $launch" ;;
+esac
+case "$launch" in
+  *'LAUNCHTRAY<>"0"'*) ;;
+  *) fail "LaunchTray ignores LAUNCHTRAY: $launch" ;;
+esac
 [ "$(msiinfo export "$out" Property | awk -F'\t' '$1 == "ProductVersion" { print $2 }' | tr -d '\r')" = "$version" ] ||
   fail "ProductVersion is not $version"
 msiinfo export "$out" ServiceInstall | grep -q 'USB Printer Service KELO' || fail "the service is not installed"

@@ -54,8 +54,8 @@ def wait_until(predicate, timeout, interval=0.05):
 class WineProgram:
     """A Windows program started under Wine; owned by the test that started it."""
 
-    def __init__(self, exe, args=(), lang=None, stdout_path=None):
-        env = dict(os.environ)
+    def __init__(self, exe, args=(), lang=None, stdout_path=None, env=None):
+        env = dict(env or os.environ)
         if lang:
             env['LANG'] = lang
             env['LC_ALL'] = lang

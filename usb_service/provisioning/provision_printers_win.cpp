@@ -59,5 +59,8 @@ void ProvisionPrinters() {
   StoreSettingsWriter settings;
   RegistryQueueTemplate source;
   ProvisioningPorts ports{bus, spooler, spooler, settings};
+  // Every pass, printers or not: a directory the installer (or a user) created
+  // is taken over before anyone can plant a link in it.
+  SecureConfiguredDataDirectory();
   runner.RunPass(ports, source, CurrentServiceName());
 }

@@ -156,6 +156,12 @@ int ReadRotationPrinterData(const char* queueName, int fallback) {
   return value >= 0 && value <= 3 ? value : 0;
 }
 
+void SecureConfiguredDataDirectory() {
+  if (const std::optional<std::wstring> configured = ReadMachineDataDirectory()) {
+    (void)SecureDataDirectory(*configured, false);  // a refusal is recorded when a file is to be written
+  }
+}
+
 int GrantUsersAccess(const wchar_t* path) {
   if (path == nullptr) return 0;
   // Opening it also creates an empty settings file where there is none.

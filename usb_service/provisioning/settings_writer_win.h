@@ -26,3 +26,6 @@ void SyncPrinterIni(const char* queueName, const ConfigBlock& block,
 // link: 1 when it was stored, else 0.
 int GrantUsersAccess(const wchar_t* path);
 int ReadRotationPrinterData(const char* queueName, int fallback);
+// Makes the configured data directory safe to write into (taken over, or left
+// alone when refused or missing), without writing any file.
+void SecureConfiguredDataDirectory();
