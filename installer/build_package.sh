@@ -1,12 +1,15 @@
 #!/bin/bash
 # Builds the MSI with wixl and checks it:
 #   build_package.sh OUT.msi VERSION PRINT_SERVICE_EXE USB_SERVICE_EXE TRAY_CLOSE_EXE
+# With a certificate in the environment (see scripts/sign.sh) the programs are
+# signed before they are packaged, and the package after it is complete.
 # Fails on any warning of wixl (it drops elements and properties it does not
 # handle with only a warning), on a sequence that would run the custom actions out
 # of order, and on a version other than VERSION.
 set -euo pipefail
 out="$1" version="$2" print_exe="$3" usb_exe="$4" close_exe="$5"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+sign="$here/../scripts/sign.sh"
 mkdir -p "$(dirname "$out")"
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
 stage="$(mktemp -d)"
@@ -21,6 +24,9 @@ cp "$close_exe" "$stage/KeloTrayClose.exe"
 strip_tool="$(command -v i686-w64-mingw32-strip || true)"
 if [ -n "$strip_tool" ]; then
   "$strip_tool" --strip-debug "$stage"/*.exe
+fi
+if bash "$sign" --configured; then
+  bash "$sign" "$stage"/*.exe >/dev/null
 fi
 (cd "$stage" && wixl -a x86 -D Version="$version" -D PrintServiceExe=KeloPrintService.exe \
   -D UsbServiceExe=KeloUsbService.exe -D TrayCloseExe=KeloTrayClose.exe -o "$out" "$here/KeloSetup.wxs") 2>"$log" ||
@@ -75,4 +81,7 @@ esac
 [ "$(msiinfo export "$out" Property | awk -F'\t' '$1 == "ProductVersion" { print $2 }' | tr -d '\r')" = "$version" ] ||
   fail "ProductVersion is not $version"
 msiinfo export "$out" ServiceInstall | grep -q 'USB Printer Service KELO' || fail "the service is not installed"
+if bash "$sign" --configured; then
+  bash "$sign" "$out" >/dev/null  # last: any change to the package after this breaks the signature
+fi
 echo "package: $out ($(stat -c %s "$out") bytes)"

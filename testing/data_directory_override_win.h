@@ -2,6 +2,7 @@
 // puts the former value back (or removes it) afterwards.
 #pragma once
 
+#include "common/settings_store.h"
 #include "common/unique_owner_win.h"
 
 #include <optional>
@@ -23,7 +24,7 @@ class DataDirectoryOverride {
   static std::optional<std::string> Value() {
     char value[512] = {};
     DWORD size = sizeof value;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\KELO", "Data Directory", RRF_RT_REG_SZ, nullptr, value, &size) !=
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, kDataDirectoryValue, RRF_RT_REG_SZ, nullptr, value, &size) !=
         ERROR_SUCCESS) {
       return std::nullopt;
     }
@@ -31,16 +32,16 @@ class DataDirectoryOverride {
   }
   static void SetValue(const std::string& value) {
     UniqueRegKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) ==
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) ==
         ERROR_SUCCESS) {
-      (void)RegSetValueExA(key.Get(), "Data Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+      (void)RegSetValueExA(key.Get(), kDataDirectoryValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>(value.size() + 1));
     }
   }
   static void DeleteValue() {
     UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KELO", 0, KEY_WRITE, key.Put()) == ERROR_SUCCESS) {
-      (void)RegDeleteValueA(key.Get(), "Data Directory");
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_WRITE, key.Put()) == ERROR_SUCCESS) {
+      (void)RegDeleteValueA(key.Get(), kDataDirectoryValue);
     }
   }
 
