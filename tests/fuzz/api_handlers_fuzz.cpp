@@ -5,7 +5,7 @@
 // GetPrinters: line 3 the form body, then one queue per line (first byte: attribute bits).
 // GetPrinterResolution: line 3 the form body, line 4 the settings file's "Resolution",
 // line 5 the data directory. PrintImage: the rest is the body.
-include "common/settings_store.h"
+#include "common/settings_store.h"
 #include "common/text_convert.h"
 #include "print_service/http_api/http_api.h"
 #include "print_service/imaging/base64_decode.h"
