@@ -19,7 +19,7 @@ PACKAGES=(
   googletest curl python3 procps psmisc
   wixl msitools osslsigncode openssl
   clang-14 libclang-rt-14-dev
-  chromium chromium-driver
+  chromium chromium-driver zbar-tools
 )
 
 log() { printf '[setup] %s\n' "$*"; }
@@ -181,6 +181,26 @@ cjson_version=$(awk '/#define CJSON_VERSION_(MAJOR|MINOR|PATCH)/ {printf "%s%s",
 log "cpp-httplib $httplib_version (Debian $(dpkg-parsechangelog -l "$DEPS/cpp-httplib/debian/changelog" -S Version))"
 log "cJSON $cjson_version (Debian $(dpkg-parsechangelog -l "$DEPS/cjson/debian/changelog" -S Version))"
 log "googletest $(dpkg-query -W -f='${Version}' googletest)"
+# The JavaScript client's tools and the example page's modules, exactly as locked.
+# The machine brings Node.js and npm; Debian's are too old for the client.
+if ! command -v npm >/dev/null || ! node -e 'process.exit(parseInt(process.versions.node) < 20 ? 1 : 0)'; then
+  echo "Node.js 20 or newer with npm is needed for clients/js and the example page" >&2
+  exit 1
+fi
+npm_ci() {
+  local dir="$ROOT/$1" sum
+  sum=$(sha256sum "$dir/package-lock.json" | cut -d' ' -f1)
+  # npm ci starts from an empty node_modules every time: skip it while the lock is unchanged.
+  if [ "$(cat "$dir/node_modules/.kelo-lock-sha256" 2>/dev/null)" != "$sum" ]; then
+    log "npm ci in $1"
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    printf '%s' "$sum" >"$dir/node_modules/.kelo-lock-sha256"
+  fi
+}
+npm_ci clients/js
+npm_ci examples/label-printing
+log "node $(node --version), npm $(npm --version)"
+
 # shellcheck disable=SC1091
 . "$ROOT/scripts/windows_flavor.sh"
 log "mingw $(i686-w64-mingw32-g++-posix -dumpversion), wine $(wine --version), tests under Wine: $KELO_WIN_PRESET ($KELO_WIN_NOTE)"

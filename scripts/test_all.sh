@@ -1,8 +1,9 @@
 #!/bin/bash
-# Sets up everything and runs all tests: the portable code natively under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer, a minute of fuzzing per target, then the Windows programs and
-# their tests under Wine (unit, adapter and system tests).
+# Sets up everything and runs all tests: the JavaScript client (node tests,
+# declarations, package), the portable code natively under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer, a minute
+# of fuzzing per target, then the Windows programs and their tests under Wine
+# (unit, adapter and system tests).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -11,6 +12,15 @@ WERROR=OFF
 [ -n "${CI:-}" ] && WERROR=ON
 
 bash scripts/setup.sh
+
+echo "== JavaScript client (node tests, TypeScript declarations, npm pack)"
+version=$(sed -n 's/^project(Kelo VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
+(cd clients/js && node --test test/ && ./node_modules/.bin/tsc -p types-test)
+mkdir -p build/package
+rm -f build/package/kelo-label-agent-*.tgz
+(cd clients/js && npm pack --pack-destination ../../build/package --loglevel=error >/dev/null)
+test -f "build/package/kelo-label-agent-$version.tgz" || { echo "no build/package/kelo-label-agent-$version.tgz" >&2; exit 1; }
+echo "build/package/kelo-label-agent-$version.tgz"
 
 echo "== native build and tests (ASan + UBSan)"
 cmake --preset linux-asan -DKELO_WERROR=$WERROR >/dev/null

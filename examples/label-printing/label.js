@@ -1,8 +1,7 @@
-// Lists the local agent's printers, renders a label at the chosen printer's resolution
-// (one canvas pixel per printer dot) and prints it through the agent.
-
-const DEFAULT_AGENT = 'http://127.0.0.1:6780';
-const agent = (new URLSearchParams(location.search).get('agent') || DEFAULT_AGENT).replace(/\/+$/, '');
+// Lists the local agent's printers, renders a label with a Code 128 of its text at the
+// chosen printer's resolution (one canvas pixel per printer dot) and prints it.
+import { LabelAgent, labelCanvas, mmToDots, toMonochrome } from 'kelo-label-agent';
+import { code128 } from 'bwip-js';
 
 const ui = {
   printers: document.getElementById('printers'),
@@ -12,42 +11,23 @@ const ui = {
   widthMm: document.getElementById('width-mm'),
   heightMm: document.getElementById('height-mm'),
   text: document.getElementById('label-text'),
-  preview: document.getElementById('preview'),
   size: document.getElementById('size'),
   print: document.getElementById('print'),
   outcome: document.getElementById('outcome'),
 };
+const preview = () => document.getElementById('preview');
 
-let resolution = null; // { xDPI, yDPI } of the selected printer; null while unknown
+let agent = null;
+let resolution = null; // the selected printer's, from getResolution; null while unknown
 let printing = false;
 // Answers can arrive out of order when the user changes a choice quickly: only the
 // latest request of each kind may update the page.
 let listTicket = 0;
 let resolutionTicket = 0;
 
-function query(params) {
-  const parts = Object.entries(params).map(([k, v]) => `${encodeURIComponent(k)}=${encodeURIComponent(v)}`);
-  return parts.length ? `?${parts.join('&')}` : '';
-}
-
-// Every API call is a POST answered with JSON. X-Requested-With is not a CORS-safelisted
-// header, so the browser asks the agent first with a preflight (OPTIONS), as it would
-// for any page that sends its own headers. text/plain keeps the body out of the
-// agent's form-field parsing.
-async function callAgent(path, params = {}, body = '') {
-  let response;
-  try {
-    response = await fetch(agent + path + query(params), {
-      method: 'POST',
-      headers: { 'X-Requested-With': 'XMLHttpRequest', 'Content-Type': 'text/plain' },
-      body,
-    });
-  } catch {
-    throw new Error(`the agent at ${agent} does not answer (not running, or the browser blocked the request)`);
-  }
-  if (!response.ok) throw new Error(`the agent answered HTTP ${response.status}`);
-  return response.json();
-}
+// The agent's own words when it refused; otherwise the library's message, which for an
+// unreachable agent also names the browser's Local Network Access prompt.
+const describe = (e) => (e.code === 'refused' ? e.detail : e.message);
 
 function showOutcome(status, text) {
   ui.outcome.dataset.status = status;
@@ -55,26 +35,22 @@ function showOutcome(status, text) {
 }
 
 function updatePrintButton() {
-  ui.print.disabled = printing || resolution === null || ui.preview.width === 0;
+  ui.print.disabled = printing || agent === null || resolution === null || preview().width === 0;
 }
 
 async function loadPrinters() {
   const ticket = ++listTicket;
   const previous = ui.printers.value;
   ui.printers.dataset.state = 'loading';
-  // The filter counts by its presence alone: leave it out entirely to list everything.
-  const params = ui.onlySupported.checked ? { onlySupported: '1' } : {};
   let names = [];
   try {
-    const answer = await callAgent('/klapi/GetPrinters', params);
+    names = await agent.listPrinters({ supportedOnly: ui.onlySupported.checked });
     if (ticket !== listTicket) return;
-    if (answer.statusCode !== '10001') throw new Error(String(answer.resultInfo));
-    names = answer.resultInfo.printers.map((p) => p.name);
     ui.printers.dataset.state = 'loaded';
   } catch (e) {
     if (ticket !== listTicket) return;
     ui.printers.dataset.state = 'failed';
-    showOutcome('failed', `Cannot list printers: ${e.message}`);
+    showOutcome('failed', `Cannot list printers: ${describe(e)}`);
   }
   ui.printers.replaceChildren(...names.map((name) => new Option(name, name)));
   if (names.includes(previous)) ui.printers.value = previous;
@@ -97,37 +73,19 @@ async function loadResolution() {
   ui.resolution.textContent = 'asking the printer…';
   render();
   try {
-    const answer = await callAgent('/klapi/GetPrinterResolution', { printName: name });
+    const answer = await agent.getResolution(name);
     if (ticket !== resolutionTicket) return;
-    // A success carries no statusCode, only the numbers.
-    if (answer.statusCode === '10002') throw new Error(String(answer.resultInfo));
-    const { xDPI, yDPI } = answer.resultInfo || {};
-    if (!(Number.isInteger(xDPI) && xDPI > 0 && Number.isInteger(yDPI) && yDPI > 0)) {
-      throw new Error('the answer has no resolution');
-    }
-    resolution = { xDPI, yDPI };
-    ui.resolution.dataset.xdpi = String(xDPI);
-    ui.resolution.dataset.ydpi = String(yDPI);
+    resolution = answer;
+    ui.resolution.dataset.xdpi = String(answer.xDpi);
+    ui.resolution.dataset.ydpi = String(answer.yDpi);
     ui.resolution.dataset.state = 'known';
-    ui.resolution.textContent = `${xDPI} × ${yDPI} dpi`;
+    ui.resolution.textContent = `${answer.xDpi} × ${answer.yDpi} dpi`;
   } catch (e) {
     if (ticket !== resolutionTicket) return;
     ui.resolution.dataset.state = 'failed';
-    ui.resolution.textContent = `unknown: ${e.message}`;
+    ui.resolution.textContent = `unknown: ${describe(e)}`;
   }
   render();
-}
-
-// A bar per set bit of the text's bytes between two guard patterns: a pattern that
-// changes with the text, not a real barcode symbology.
-function barBits(text) {
-  const bits = [1, 0, 1];
-  for (const byte of new TextEncoder().encode(text)) {
-    for (let i = 7; i >= 0; --i) bits.push((byte >> i) & 1);
-    bits.push(0);
-  }
-  bits.push(1, 0, 1);
-  return bits;
 }
 
 // A price-tag outline with a punched hole and three lines, drawn in millimetres.
@@ -153,76 +111,81 @@ function drawLogo(ctx, x, y, dotsPerMmX, dotsPerMmY) {
   ctx.restore();
 }
 
-function drawLabel(ctx, width, height, wMm, hMm, { xDPI, yDPI }, text) {
-  const mmX = xDPI / 25.4;
-  const mmY = yDPI / 25.4;
-  const X = (mm) => Math.round(mm * mmX);
-  const Y = (mm) => Math.round(mm * mmY);
-  const margin = 2;
+// The Code 128 symbol at a whole number of dots per module, with its quiet zones of ten
+// modules, or null when it does not fit into `room` dots even at one dot a module.
+function barcode(text, preferredModule, room) {
+  for (const module of new Set([preferredModule, 1])) {
+    const bars = document.createElement('canvas');
+    // One row of bars, stretched to height later: the bars are the same all the way down.
+    code128(bars, { text, scaleX: module, scaleY: 1, height: 1, paddingwidth: 10 });
+    if (bars.width <= room) return bars;
+  }
+  return null;
+}
 
-  ctx.fillStyle = '#fff';
-  ctx.fillRect(0, 0, width, height);
+function drawLabel(canvas, wMm, hMm, { xDpi, yDpi }, text) {
+  const ctx = canvas.getContext('2d');
+  const { width, height } = canvas;
+  const mmX = xDpi / 25.4;
+  const mmY = yDpi / 25.4;
+  const X = (mm) => mmToDots(mm, xDpi);
+  const Y = (mm) => mmToDots(mm, yDpi);
+  const margin = 2;
   drawLogo(ctx, X(margin), Y(margin), mmX, mmY);
 
   // Fonts are sized in dots of the vertical resolution and stretched to the horizontal one.
   const textLeft = margin + 11;
   const textWidth = Math.max(1, width - X(textLeft) - X(margin));
   ctx.save();
-  ctx.scale(xDPI / yDPI, 1);
+  ctx.scale(xDpi / yDpi, 1);
   ctx.fillStyle = '#000';
   ctx.textBaseline = 'top';
   ctx.font = `bold ${Y(4.5)}px sans-serif`;
-  ctx.fillText(text, X(textLeft) * yDPI / xDPI, Y(margin), textWidth * yDPI / xDPI);
+  ctx.fillText(text, X(textLeft) * yDpi / xDpi, Y(margin), textWidth * yDpi / xDpi);
   ctx.font = `${Y(2.5)}px sans-serif`;
-  ctx.fillText(`${wMm} × ${hMm} mm, ${xDPI} × ${yDPI} dpi`, X(textLeft) * yDPI / xDPI, Y(margin + 6),
-               textWidth * yDPI / xDPI);
+  ctx.fillText(`${wMm} × ${hMm} mm, ${xDpi} × ${yDpi} dpi`, X(textLeft) * yDpi / xDpi, Y(margin + 6),
+               textWidth * yDpi / xDpi);
   ctx.restore();
 
-  // Bars on whole dots: a module of about 0.25 mm, never less than one dot.
-  const module = Math.max(1, X(0.25));
+  // A module of about 0.25 mm in whole dots; the quiet zones may use the margins.
   const barTop = Y(margin + 11);
   const barHeight = Math.max(Y(2), height - barTop - Y(margin));
-  const bits = barBits(text);
-  const fits = Math.floor((width - 2 * X(margin)) / module);
-  ctx.fillStyle = '#000';
-  bits.slice(0, fits).forEach((bit, i) => {
-    if (bit) ctx.fillRect(X(margin) + i * module, barTop, module, barHeight);
-  });
-
-  // A thermal head prints a dot or none. Deciding every dot here keeps anti-aliased
-  // edges from being left to the driver's dithering, and the preview shows what prints.
-  const image = ctx.getImageData(0, 0, width, height);
-  const px = image.data;
-  for (let i = 0; i < px.length; i += 4) {
-    const v = 0.299 * px[i] + 0.587 * px[i + 1] + 0.114 * px[i + 2] < 128 ? 0 : 255;
-    px[i] = px[i + 1] = px[i + 2] = v;
-    px[i + 3] = 255;
+  let bars = null;
+  let note = '';
+  try {
+    bars = barcode(text, Math.max(1, X(0.25)), width);
+    if (!bars) note = 'the barcode does not fit on the label';
+  } catch (e) {
+    note = `no barcode: ${String(e.message || e).replace(/^bwipp\.\w+#\d+: /, '')}`;
   }
-  ctx.putImageData(image, 0, 0);
+  if (bars) {
+    ctx.imageSmoothingEnabled = false;
+    ctx.drawImage(bars, Math.floor((width - bars.width) / 2), barTop, bars.width, barHeight);
+  }
+  toMonochrome(canvas);
+  return note;
 }
 
 function render() {
-  const canvas = ui.preview;
   const wMm = Number(ui.widthMm.value);
   const hMm = Number(ui.heightMm.value);
   if (resolution === null || !(wMm > 0 && hMm > 0)) {
-    canvas.width = 0;
-    canvas.height = 0;
+    preview().width = 0;
+    preview().height = 0;
     ui.size.textContent = '';
     updatePrintButton();
     return;
   }
   // Device pixels, not CSS pixels: the agent prints one image pixel per dot.
-  const width = Math.round((wMm / 25.4) * resolution.xDPI);
-  const height = Math.round((hMm / 25.4) * resolution.yDPI);
-  canvas.width = width;
-  canvas.height = height;
+  const canvas = labelCanvas(wMm, hMm, resolution);
+  const note = drawLabel(canvas, wMm, hMm, resolution, ui.text.value);
   // Only the on-screen size follows the label's millimetres; the bitmap stays in dots.
+  canvas.id = 'preview';
   canvas.style.width = `${wMm}mm`;
   canvas.style.height = `${hMm}mm`;
-  drawLabel(canvas.getContext('2d', { willReadFrequently: true }), width, height, wMm, hMm, resolution,
-            ui.text.value);
-  ui.size.textContent = `${width} × ${height} dots: ${wMm} × ${hMm} mm at ${resolution.xDPI} × ${resolution.yDPI} dpi`;
+  preview().replaceWith(canvas);
+  ui.size.textContent = `${canvas.width} × ${canvas.height} dots: ${wMm} × ${hMm} mm at ` +
+    `${resolution.xDpi} × ${resolution.yDpi} dpi${note ? `; ${note}` : ''}`;
   updatePrintButton();
 }
 
@@ -233,21 +196,28 @@ async function printLabel() {
   updatePrintButton();
   showOutcome('pending', `Printing on ${name}…`);
   try {
-    // The body is the data URL itself; the printer is named in the query.
-    const answer = await callAgent('/klapi/PrintImage', { printName: name }, ui.preview.toDataURL('image/png'));
-    if (answer.statusCode === '10001') showOutcome('ok', `Printed on ${name}.`);
-    else showOutcome('failed', `Print failed: ${answer.resultInfo}`);
+    await agent.print(name, preview());
+    showOutcome('ok', `Printed on ${name}.`);
   } catch (e) {
-    showOutcome('failed', `Print failed: ${e.message}`);
+    showOutcome('failed', `Print failed: ${describe(e)}`);
   }
   printing = false;
   updatePrintButton();
 }
 
-ui.onlySupported.addEventListener('change', loadPrinters);
-ui.refresh.addEventListener('click', loadPrinters);
-ui.printers.addEventListener('change', loadResolution);
-for (const input of [ui.widthMm, ui.heightMm, ui.text]) input.addEventListener('input', render);
-ui.print.addEventListener('click', printLabel);
-
-loadPrinters();
+try {
+  // ?agent=http://127.0.0.1:6781 points the page at another agent.
+  const url = new URLSearchParams(location.search).get('agent');
+  agent = new LabelAgent(url ? { url } : {});
+} catch (e) {
+  ui.printers.dataset.state = 'failed';
+  showOutcome('failed', `Cannot reach the agent: ${e.message}`);
+}
+if (agent) {
+  ui.onlySupported.addEventListener('change', loadPrinters);
+  ui.refresh.addEventListener('click', loadPrinters);
+  ui.printers.addEventListener('change', loadResolution);
+  for (const input of [ui.widthMm, ui.heightMm, ui.text]) input.addEventListener('input', render);
+  ui.print.addEventListener('click', printLabel);
+  loadPrinters();
+}

@@ -1,6 +1,7 @@
 """The example label page in headless Chromium, driven over the W3C WebDriver protocol,
 against the real program under Wine: listing, resolution, a printed label compared dot
-for dot with the page's canvas, and the failures the page shows."""
+for dot with the page's canvas and its barcode read back, the failures the page shows,
+and the client library's canvas helpers in a page and a worker."""
 import base64
 import functools
 import glob
@@ -27,6 +28,9 @@ PAGE_DIR = os.path.join(ROOT, 'examples', 'label-printing')
 QUEUE = 'KeloTest203'
 QUEUE_DPI = 203
 MISSING = 'Kelo Missing #1 & 50%'  # needs URL encoding in a query
+LABEL_TEXT = 'Kelo-4711 #B'
+# What the page serves besides its own files, installed by scripts/setup.sh.
+MODULES = ('node_modules/kelo-label-agent/index.js', 'node_modules/bwip-js/dist/bwip-js.mjs')
 ELEMENT = 'element-6066-11e4-a52e-4f735466cecf'  # the key of a web element reference
 
 
@@ -142,6 +146,9 @@ class WebDriver:
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    # Module scripts load only with a JavaScript type, whatever /etc/mime.types says.
+    extensions_map = {'.js': 'text/javascript', '.mjs': 'text/javascript'}
+
     def log_message(self, *args):
         pass
 
@@ -149,7 +156,10 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
 class LabelPageInChromium(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        ks.require_tools('chromium', 'chromedriver', 'gs', 'convert')
+        ks.require_tools('chromium', 'chromedriver', 'gs', 'convert', 'zbarimg')
+        missing = [m for m in MODULES if not os.path.isfile(os.path.join(PAGE_DIR, m))]
+        if missing:
+            raise RuntimeError('the page lacks %s: run scripts/setup.sh' % ', '.join(missing))
         if ks.port_open():
             raise RuntimeError('something already listens on 127.0.0.1:6780')
         cls.work = tempfile.mkdtemp(prefix='kelo-browser-')
@@ -230,8 +240,8 @@ class LabelPageInChromium(unittest.TestCase):
         self.assertTrue(value, what or source)
         return value
 
-    def open_page(self):
-        self.driver.go(self.page_url)
+    def open_page(self, query=''):
+        self.driver.go(self.page_url + query)
         self.wait_for("return document.getElementById('printers').dataset.state === 'loaded'"
                       " && document.getElementById('resolution').dataset.state !== 'loading'",
                       what='the printer list did not load')
@@ -312,6 +322,7 @@ class LabelPageInChromium(unittest.TestCase):
         # 60 x 25 mm at 203 dpi: 479.5 and 199.8 dots, rounded.
         self.driver.type_into('#width-mm', '60')
         self.driver.type_into('#height-mm', '25')
+        self.driver.type_into('#label-text', LABEL_TEXT)
         width, height, png = self.canvas()
         self.assertEqual((width, height), (480, 200))
         source = os.path.join(self.work, 'canvas.png')
@@ -328,10 +339,8 @@ class LabelPageInChromium(unittest.TestCase):
         outcome = self.print_and_wait()
         self.driver.screenshot(os.path.join(self.shots, 'printed.png'))
         self.assertEqual(outcome, {'status': 'ok', 'text': 'Printed on %s.' % QUEUE})
-        # The page's own header made the browser ask first, and the agent agreed.
-        preflights = self.preflights_to_agent()
-        self.assertEqual(preflights.get('http://%s:%d/klapi/PrintImage?printName=%s' % (ks.HOST, ks.PORT, QUEUE)),
-                         204, preflights)
+        # text/plain and no header of the library's own: the browser sends every call at once.
+        self.assertEqual(self.preflights_to_agent(), {})
 
         # What the page posted is exactly the canvas's PNG.
         stored = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG'))) - stored_before
@@ -355,6 +364,75 @@ class LabelPageInChromium(unittest.TestCase):
         self.assertTrue(pw >= width and ph >= height, (pw, ph))
         rest = [full[y * pw + width:(y + 1) * pw] for y in range(height)] + [full[height * pw:]]
         self.assertGreaterEqual(min(min(r) for r in rest if r), 250, 'marks outside the label')
+        # The printed page, as a scanner would read it.
+        scanned = subprocess.run(['zbarimg', '--quiet', '--raw', '-Sdisable', '-Scode128.enable', page],
+                                 capture_output=True, text=True, timeout=60)
+        self.assertEqual(scanned.stdout.splitlines(), [LABEL_TEXT], scanned.stderr)
+
+    def test_an_agent_that_does_not_answer_is_shown_with_the_local_network_access_hint(self):
+        closed = 'http://%s:%d' % (ks.HOST, free_port())
+        self.driver.go(self.page_url + '?agent=' + urllib.parse.quote(closed, safe=''))
+        shown = self.wait_for("const o = document.getElementById('outcome');"
+                              " return document.getElementById('printers').dataset.state === 'failed' ?"
+                              " o.textContent : null", what='the page did not give up on the agent')
+        self.assertTrue(shown.startswith('Cannot list printers: The label agent at %s does not answer' % closed), shown)
+        self.assertIn('Local Network Access', shown)
+        self.assertEqual(self.page_printers(), [])
+        self.assertTrue(self.driver.script("return document.getElementById('print').disabled"))
+
+    def test_library_canvas_helpers_in_a_page_and_a_worker(self):
+        self.open_page()
+        # One pixel per case: [fill, threshold, printed black?]. Transparency is paper.
+        cases = [
+            ('rgba(0, 0, 0, 0)', 128, False),
+            ('rgb(255, 0, 0)', 128, True),  # luminance 76
+            ('rgb(0, 0, 0)', 128, True),
+            ('rgb(127, 127, 127)', 128, True),
+            ('rgb(128, 128, 128)', 128, False),
+            ('rgb(127, 127, 127)', 100, False),
+            ('rgba(0, 0, 0, 0.4)', 128, False),  # 153 over white
+            ('rgba(0, 0, 0, 0.6)', 128, True),  # 102 over white
+            ('rgb(255, 255, 255)', 256, True),
+        ]
+        pixels = self.driver.script(
+            "const { toMonochrome } = await import('kelo-label-agent');"
+            " return arguments[0].map(([fill, threshold]) => {"
+            "   const c = document.createElement('canvas'); c.width = 1; c.height = 1;"
+            "   const ctx = c.getContext('2d'); ctx.fillStyle = fill; ctx.fillRect(0, 0, 1, 1);"
+            "   return [...toMonochrome(c, threshold).getContext('2d').getImageData(0, 0, 1, 1).data]; });",
+            [[fill, threshold] for fill, threshold, _ in cases])
+        for (fill, threshold, black), rgba in zip(cases, pixels):
+            self.assertEqual(rgba, [0, 0, 0, 255] if black else [255, 255, 255, 255], (fill, threshold))
+
+        # In a worker there is no document: an OffscreenCanvas in dots, printed as PNG.
+        stored_before = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG')))
+        worker = self.driver.script(
+            "const source = `import { LabelAgent, labelCanvas, toMonochrome } from '${arguments[0]}';"
+            " onmessage = async ({ data: queue }) => {"
+            "   const c = labelCanvas(20, 10, { xDpi: 203, yDpi: 300 });"
+            "   const ctx = c.getContext('2d'); ctx.fillStyle = '#444'; ctx.fillRect(3, 5, 40, 30);"
+            "   toMonochrome(c);"
+            "   const gray = [...ctx.getImageData(0, 0, c.width, c.height).data].filter((_, i) => i % 4 === 0);"
+            "   let outcome = 'printed';"
+            "   try { await new LabelAgent().print(queue, c); } catch (e) { outcome = e.code + ': ' + e.message; }"
+            "   postMessage({ kind: c.constructor.name, width: c.width, height: c.height, gray, outcome }); };`;"
+            " const w = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })),"
+            "                      { type: 'module' });"
+            " const answer = new Promise((resolve, reject) => { w.onmessage = (m) => resolve(m.data);"
+            "   w.onerror = (e) => reject(new Error(e.message)); });"
+            " w.postMessage(arguments[1]);"
+            " try { return await answer; } finally { w.terminate(); }",
+            urllib.parse.urljoin(self.page_url, MODULES[0]), QUEUE)
+        self.assertEqual(worker['outcome'], 'printed')
+        # 20 x 10 mm: 159.8 dots across at 203 dpi, 118.1 down at 300 dpi.
+        self.assertEqual((worker['kind'], worker['width'], worker['height']), ('OffscreenCanvas', 160, 118))
+        self.assertEqual(sum(1 for v in worker['gray'] if v == 0), 40 * 30)
+        stored = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG'))) - stored_before
+        self.assertEqual(len(stored), 1)
+        path = stored.pop()
+        with open(path, 'rb') as f:
+            self.assertEqual(f.read(8), b'\x89PNG\r\n\x1a\n')
+        self.assertEqual(gray_pixels(path), (160, 118, bytes(worker['gray'])))
 
     def test_failures_show_the_agents_answer(self):
         self.open_page()
