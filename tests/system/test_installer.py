@@ -61,8 +61,11 @@ class Installer(unittest.TestCase):
         cls.env = dict(os.environ)
         cls.env['WINEPREFIX'] = os.path.join(cls.work, 'prefix')
         cls.trays = []
-        cls.make_prefix()
-        cls.product_code = cls.property_of(cls.package, 'ProductCode')
+        try:
+            cls.make_prefix()
+        except BaseException:
+            cls.tearDownClass()  # unittest skips it when setUpClass fails: the prefix's server must still end
+            raise
 
     @classmethod
     def tearDownClass(cls):
