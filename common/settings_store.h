@@ -71,7 +71,7 @@ bool IsReservedDeviceName(std::string_view name);
 
 struct SyncRecord {
   std::string printer;      // queue name, system code page
-  int aclFix = 0;           // GrantUsersAccess
+  int aclFix = 0;           // GrantUsersAccessOnHandle
   int rotationPrinterData = -1;
   ConfigBlock block;
   int dpi = 0;

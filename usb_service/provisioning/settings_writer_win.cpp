@@ -162,13 +162,6 @@ void SecureConfiguredDataDirectory() {
   }
 }
 
-int GrantUsersAccess(const wchar_t* path) {
-  if (path == nullptr) return 0;
-  // Opening it also creates an empty settings file where there is none.
-  StoreFile file = OpenStoreFile(path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  return file.file ? GrantUsersAccessOnHandle(file.file.Get()) : 0;
-}
-
 void SyncPrinterIni(const char* queueName, const ConfigBlock& block, const std::vector<std::string>& earlierRefusals) {
   if (queueName == nullptr) return;
   const std::optional<std::wstring> directory = ResolveDataDirectory();

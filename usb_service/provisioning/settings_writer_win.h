@@ -22,9 +22,6 @@ std::vector<std::string> SaveConfigBin(const char* queueName, const ConfigBlock&
 // `earlierRefusals` (of the configuration copy) go into the sync log's record.
 void SyncPrinterIni(const char* queueName, const ConfigBlock& block,
                     const std::vector<std::string>& earlierRefusals = {});
-// The users' entry on the settings file at `path`, opened without following a
-// link: 1 when it was stored, else 0.
-int GrantUsersAccess(const wchar_t* path);
 int ReadRotationPrinterData(const char* queueName, int fallback);
 // Makes the configured data directory safe to write into (taken over, or left
 // alone when refused or missing), without writing any file.
