@@ -144,6 +144,8 @@ class WineAgent:
     # the queue's default page size.
     page_turn = 90
     exact_page = False
+    # The driver turns colours to grey by Rec. 601 luma.
+    grey_by_ghostscript = False
     DATA_KEY = r'HKLM\Software\KELO'
 
     def start(self, lang=None, wait_for_port=True, data_dir=None):
@@ -203,6 +205,9 @@ class NativeAgent:
     # centring or margins.
     page_turn = 0
     exact_page = True
+    # The PDF keeps the image's colours; CUPS's filters turn them to grey for the
+    # label queues with Ghostscript's colour management (sRGB to grey in linear light).
+    grey_by_ghostscript = True
 
     def start(self, lang=None, wait_for_port=True, data_dir=None, runtime_dir=None):
         """Runtime and data directories not given are private ones, removed when it stops."""
