@@ -1,0 +1,100 @@
+// The agent's server thread on POSIX systems: CUPS behind the routes, loopback port 6780.
+#include "print_service/http_api/http_api.h"
+
+#include "common/diagnostic_log.h"
+#include "common/fair_budget.h"
+#include "print_service/imaging/cups_image_printer_cups.h"
+#include "print_service/imaging/image_directory_posix.h"
+#include "print_service/imaging/image_store_posix.h"
+#include "print_service/imaging/print_image.h"
+#include "print_service/printers/cups_destinations_cups.h"
+#include "print_service/printers/cups_printer_device_cups.h"
+#include "print_service/printers/file_settings_store_posix.h"
+#include "print_service/printers/get_printer_resolution.h"
+#include "print_service/printers/get_printers.h"
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+namespace {
+
+constexpr uint64_t kListingsAtOnce = 6;  // as the Windows build: listings take turns, a few at a time
+constexpr std::chrono::milliseconds kListingTurnWait{5000};
+
+// A request's stored image is named after its thread and the time, as on
+// Windows; a thread's number here is its order of first use, from 1.
+class AgentRequestClock final : public RequestClock {
+ public:
+  uint32_t ThreadId() override {
+    static std::atomic<uint32_t> next{1};
+    thread_local const uint32_t id = next.fetch_add(1);
+    return id;
+  }
+  uint32_t TickCount() override {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<uint32_t>(ms.count());
+  }
+};
+
+struct PrintRoute {
+  PrintRoute(DiagnosticLog& log, const std::string& directory)
+      : store(log, directory), printer(log, directory), ports{store, printer, clock, log} {
+    ports.onTurn = RestartRequestDeadline;  // the wait for memory is not the caller's slowness
+  }
+  RuntimeImageStore store;
+  CupsImagePrinter printer;
+  AgentRequestClock clock;
+  PrintImagePorts ports;
+};
+
+}  // namespace
+
+httplib::SocketOptions ExclusivePortSocketOptions() {
+  // The library's default sets SO_REUSEPORT, which would let a second copy bind
+  // the same port and take a share of the connections. SO_REUSEADDR alone only
+  // lets a restarted agent bind while connections of the last run linger.
+  return [](socket_t sock) {
+    int on = 1;
+    (void)setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  };
+}
+
+int RunHttpServer() {
+  auto log = std::make_shared<StdoutLog>();
+  auto enumerator = std::make_shared<CupsPrinterEnumerator>();
+  const std::string dataDirectory = PosixDataDirectory();
+  const std::string imageDirectory = ImageDirectoryPath();
+  log->Line("data directory: " + dataDirectory + ", images: " + imageDirectory);
+
+  HttpServerSetup setup;
+  setup.handlers.getPrinterResolution = [log, dataDirectory](const httplib::Request& req, httplib::Response& res) {
+    FileSettingsStore store(dataDirectory);
+    CupsPrinterDevice device;
+    HandleGetPrinterResolution(store, device, *log, req, res);
+  };
+  auto listingTurns = std::make_shared<FairBudget>(kListingsAtOnce);
+  setup.handlers.getPrinters = [enumerator, log, listingTurns](const httplib::Request& req, httplib::Response& res) {
+    const std::optional<FairBudget::Grant> turn = listingTurns->Acquire(1, kListingTurnWait);
+    HandleGetPrinters(*enumerator, *log, req, res);
+  };
+  auto print = std::make_shared<PrintRoute>(*log, imageDirectory);
+  setup.handlers.printImage = [print](const httplib::Request& req, httplib::Response& res,
+                                      const httplib::ContentReader& reader) {
+    HandlePrintImage(print->ports, req, res, reader);
+  };
+  setup.housekeeping = [imageDirectory] { CleanupImageDirectory(imageDirectory); };
+  setup.socketOptions = ExclusivePortSocketOptions();
+  setup.onListening = [log](int port) { log->Line("listening on 127.0.0.1:" + std::to_string(port)); };
+  // Said once: the port may stay taken for as long as another copy serves.
+  auto reported = std::make_shared<bool>(false);
+  setup.onBindFailed = [log, reported] {
+    if (!*reported) log->Line("127.0.0.1:6780 cannot be bound; trying again every 2 s");
+    *reported = true;
+    return true;
+  };
+  return RunHttpServerWith(std::move(setup));
+}

@@ -1,0 +1,135 @@
+// The print job: the stored image decoded, drawn into a PDF page of its own size
+// at the queue's resolution, and streamed to CUPS as one document.
+#include "print_service/imaging/cups_image_printer_cups.h"
+
+#include "common/scope_guard.h"
+#include "print_service/imaging/image_directory_posix.h"
+#include "print_service/imaging/label_bitmap.h"
+#include "print_service/imaging/label_pdf.h"
+#include "print_service/imaging/paper_size.h"
+#include "print_service/printers/cups_destinations_cups.h"
+
+#include <cups/cups.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr char kJobTitle[] = "kelo label";
+
+std::string Decimal(long long value) { return std::to_string(value); }
+
+// "Custom.<width>x<height>" in points, three decimals: finer than a dot at any
+// resolution, so the page comes out at exactly the image's dots.
+std::string CustomPageSize(double widthPoints, double heightPoints) {
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "Custom.%.3fx%.3f", widthPoints, heightPoints);
+  return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+}
+
+}  // namespace
+
+bool CupsImagePrinter::MayOpen(const std::string& printName) {
+  const std::optional<CupsDestinations> dests = CupsDestinations::Fetch();
+  return dests && dests->FindQueue(printName) != nullptr;
+}
+
+PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::string& imageFileName) {
+  const std::optional<CupsDestinations> dests = CupsDestinations::Fetch();
+  cups_dest_t* dest = dests ? dests->FindQueue(printName) : nullptr;
+  if (dest == nullptr) {
+    log_.Line("无法打开打印机: no queue is named " + printName);
+    return PrintOutcome::kOpenPrinterFailed;
+  }
+  UniqueHttp http = ConnectToDestination(dest);
+  if (!http) {
+    log_.Line("无法打开打印机: " + std::string(cupsLastErrorString()));
+    return PrintOutcome::kOpenPrinterFailed;
+  }
+  UniqueDestInfo info(cupsCopyDestInfo(http.get(), dest));
+  int xDpi = 0;
+  int yDpi = 0;
+  if (!info || !DefaultResolution(http.get(), dest, info.get(), xDpi, yDpi)) {
+    log_.Line("no default resolution for " + printName + ": " + cupsLastErrorString());
+    return PrintOutcome::kPrinterSettingsFailed;
+  }
+  log_.Line("打印机分辨率: " + Decimal(xDpi) + "x" + Decimal(yDpi) + " DPI");
+
+  // An image that cannot be loaded is not replaced by a placeholder: it would
+  // waste a label and hide the fault. The file stays for the housekeeping.
+  std::string reason;
+  const std::optional<ImageDirectory> dir = ImageDirectory::Open(imageDirectory_, reason);
+  std::optional<std::string> bytes = dir ? dir->Read(imageFileName, kMaxImageBody) : std::nullopt;
+  if (!bytes) {
+    log_.WideLine("加载图片失败: " + imageDirectory_ + "/" + imageFileName + (dir ? "" : " (" + reason + ")"));
+    return PrintOutcome::kLoadImageFailed;
+  }
+  LabelBitmap bitmap;
+  const DecodeResult decoded = DecodeLabelBitmap(*bytes, kMaxImagePixels, bitmap);
+  bytes.reset();
+  if (decoded == DecodeResult::kTooManyPixels) return PrintOutcome::kImageHasTooManyPixels;
+  if (decoded != DecodeResult::kOk) {
+    log_.WideLine("加载图片失败: " + imageDirectory_ + "/" + imageFileName);
+    return PrintOutcome::kLoadImageFailed;
+  }
+  log_.WideLine("成功加载图片: " + imageDirectory_ + "/" + imageFileName);
+
+  // The same bound as the paper of the Windows build, and what the PDF writer takes.
+  const PaperSize paper = PaperSizeFor(xDpi, bitmap.width, bitmap.height);
+  if (!FitsDevMode(paper) || bitmap.width > kMaxPdfEdgePixels || bitmap.height > kMaxPdfEdgePixels) {
+    return PrintOutcome::kImageTooLargeForPage;
+  }
+  const uint32_t width = bitmap.width;
+  const uint32_t height = bitmap.height;
+  const std::string pageSize = CustomPageSize(PagePoints(bitmap.width, xDpi), PagePoints(bitmap.height, yDpi));
+  log_.Print(pageSize + "\n");
+
+  // Drawn before a job exists: a PDF that cannot be made leaves nothing in the queue.
+  std::string pdf;
+  const bool drawn = WriteLabelPdf(bitmap, xDpi, yDpi, [&](const unsigned char* data, size_t length) {
+    pdf.append(reinterpret_cast<const char*>(data), length);
+    return true;
+  });
+  bitmap = LabelBitmap();
+  if (!drawn) {
+    log_.Line("绘制位图失败");
+    return PrintOutcome::kDrawFailed;
+  }
+  log_.Print("1--位图大小：" + Decimal(width) + " x " + Decimal(height) + "\n");
+
+  // Exactly the image's page, never fitted to the queue's default media.
+  cups_option_t* options = nullptr;
+  int optionCount = cupsAddOption("PageSize", pageSize.c_str(), 0, &options);
+  optionCount = cupsAddOption("print-scaling", "none", optionCount, &options);
+  ScopeGuard freeOptions([&] { cupsFreeOptions(optionCount, options); });
+
+  int jobId = 0;
+  if (cupsCreateDestJob(http.get(), dest, info.get(), &jobId, kJobTitle, optionCount, options) != IPP_STATUS_OK ||
+      jobId <= 0) {
+    log_.Line("StartDoc 错误，错误代码：" + std::string(cupsLastErrorString()) + " | work id:" + Decimal(jobId));
+    return PrintOutcome::kStartDocFailed;
+  }
+  // A job that did not get its whole document is cancelled, not left waiting.
+  ScopeGuard cancelJob([&] { (void)cupsCancelDestJob(http.get(), dest, jobId); });
+  log_.Line("作业编号：" + Decimal(jobId));
+
+  if (cupsStartDestDocument(http.get(), dest, info.get(), jobId, kJobTitle, CUPS_FORMAT_PDF, 0, nullptr, 1) !=
+      HTTP_STATUS_CONTINUE) {
+    log_.Print("StartPage 错误\n");
+    return PrintOutcome::kStartPageFailed;
+  }
+  const bool sent = cupsWriteRequestData(http.get(), pdf.data(), pdf.size()) == HTTP_STATUS_CONTINUE;
+  // The request is ended either way, so that the server's answer is read.
+  const ipp_status_t finished = cupsFinishDestDocument(http.get(), dest, info.get());
+  if (!sent) {
+    log_.Line("EndPage 错误，错误代码：" + std::string(cupsLastErrorString()));
+    return PrintOutcome::kEndPageFailed;
+  }
+  if (finished != IPP_STATUS_OK) {
+    log_.Line("EndDoc 错误，错误代码：" + std::string(cupsLastErrorString()));
+    return PrintOutcome::kEndDocFailed;
+  }
+  cancelJob.Dismiss();
+  log_.Print("打印顺利完成了. o(∩_∩)o \n");
+  return PrintOutcome::kPrinted;
+}

@@ -1,0 +1,138 @@
+// Stored images through a directory descriptor: every name is opened relative to
+// the directory that was checked, never through a path that could be swapped.
+#include "print_service/imaging/image_directory_posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr std::string_view kPrefix = "tempKL_";
+constexpr std::string_view kSuffix = ".JPG";
+
+struct Fd {
+  explicit Fd(int value) : fd(value) {}
+  ~Fd() {
+    if (fd >= 0) (void)close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int fd;
+};
+
+bool IsStoredImageName(std::string_view name) {
+  return name.size() > kPrefix.size() + kSuffix.size() && name.substr(0, kPrefix.size()) == kPrefix &&
+         name.substr(name.size() - kSuffix.size()) == kSuffix;
+}
+
+uint64_t ModificationTime(const struct stat& st) {
+#ifdef __APPLE__
+  const struct timespec t = st.st_mtimespec;
+#else
+  const struct timespec t = st.st_mtim;
+#endif
+  return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+}
+
+}  // namespace
+
+std::string ImageDirectoryPath() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/kelo";
+  return "/tmp/kelo-" + std::to_string(static_cast<unsigned long>(geteuid()));
+}
+
+std::optional<ImageDirectory> ImageDirectory::Open(const std::string& path, std::string& reason) {
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    reason = std::string("cannot be made: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    reason = errno == ELOOP || errno == ENOTDIR ? "is not a directory" : std::string("cannot be opened: ") +
+                                                                             std::strerror(errno);
+    return std::nullopt;
+  }
+  ImageDirectory directory(fd, path);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    reason = "is not a directory";
+    return std::nullopt;
+  }
+  if (st.st_uid != geteuid()) {
+    reason = "belongs to another user";
+    return std::nullopt;
+  }
+  if ((st.st_mode & 0777) != 0700) {
+    reason = "may be reached by other users (mode must be 0700)";
+    return std::nullopt;
+  }
+  return directory;
+}
+
+ImageDirectory::~ImageDirectory() {
+  if (fd_ >= 0) (void)close(fd_);
+}
+
+int ImageDirectory::Write(const std::string& name, std::string_view bytes) const {
+  Fd file(openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (file.fd < 0) return errno;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(file.fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<size_t>(n);
+  }
+  const int fd = file.fd;
+  file.fd = -1;
+  return close(fd) == 0 ? 0 : errno;
+}
+
+std::optional<std::string> ImageDirectory::Read(const std::string& name, size_t limit) const {
+  Fd file(openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0) return std::nullopt;
+  struct stat st;
+  if (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      static_cast<uint64_t>(st.st_size) > limit) {
+    return std::nullopt;
+  }
+  std::string bytes(static_cast<size_t>(st.st_size), '\0');
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = read(file.fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;  // shorter than it was a moment ago
+    done += static_cast<size_t>(n);
+  }
+  return bytes;
+}
+
+std::vector<FoundFile> ImageDirectory::ListStoredImages() const {
+  std::vector<FoundFile> files;
+  // The listing gets a descriptor of its own: closedir closes it.
+  const int listFd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return files;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(listFd), closedir);
+  if (!dir) {
+    (void)close(listFd);
+    return files;
+  }
+  while (const struct dirent* entry = readdir(dir.get())) {
+    const std::string_view name(entry->d_name);
+    if (!IsStoredImageName(name)) continue;
+    struct stat st;
+    if (fstatat(fd_, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    files.push_back({std::wstring(name.begin(), name.end()), ModificationTime(st), S_ISDIR(st.st_mode)});
+  }
+  return files;
+}
+
+bool ImageDirectory::Remove(const std::string& name) const { return unlinkat(fd_, name.c_str(), 0) == 0; }

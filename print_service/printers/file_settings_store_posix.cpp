@@ -1,0 +1,66 @@
+// Reading "Resolution" from <data directory>/<queue>.ini.
+#include "print_service/printers/file_settings_store_posix.h"
+
+#include "common/profile_text.h"
+#include "common/settings_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+constexpr size_t kMaxSettingsFile = 64 * 1024;
+constexpr size_t kResolutionTextCapacity = 32;
+
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+            static_cast<uint64_t>(st.st_size) <= kMaxSettingsFile;
+  if (ok) {
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = read(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    text.resize(done);
+  }
+  (void)close(fd);
+  if (!ok) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+std::string PosixDataDirectory() {
+  const char* configured = std::getenv("KELO_DATA_DIR");
+  if (configured != nullptr && configured[0] != '\0') return configured;
+  return kDefaultPosixDataDirectory;
+}
+
+DataDirectoryLookup FileSettingsStore::FindDataDirectory() {
+  DataDirectoryLookup found;
+  found.hive = SettingsHive::kMachine;
+  found.dataDirectory = directory_;
+  return found;
+}
+
+std::optional<std::string> FileSettingsStore::ReadResolutionText(const std::string& directory,
+                                                                 const std::string& name) {
+  const std::optional<std::string> text = ReadSmallFile(directory + "/" + name + ".ini");
+  if (!text) return std::string("0");
+  const std::optional<std::string> value = FindProfileValue(*text, kSettingsSection, "Resolution");
+  if (!value) return std::string("0");
+  if (value->empty()) return std::nullopt;
+  // The Windows build reads into 32 characters, terminator included.
+  return value->substr(0, kResolutionTextCapacity - 1);
+}
