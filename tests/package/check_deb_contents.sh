@@ -72,6 +72,7 @@ shlibs="$(cd "$work" && dpkg-shlibdeps -O -e"root/usr/bin/$package" 2>/dev/null)
 [ "$(field Depends)" = "${shlibs#shlibs:Depends=}" ] ||
   fail "Depends is '$(field Depends)', dpkg-shlibdeps says '${shlibs#shlibs:Depends=}'"
 # Every library the binary needs is provided by a package among Depends.
+depends_names="$(field Depends | tr ',|' '\n' | sed 's/^ *//; s/[ :].*//')"
 for lib in $(readelf -d "$shipped" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
   # The library of this architecture as the dynamic linker finds it; whole outputs
   # are read (no early exit) so that no writer dies of SIGPIPE.
@@ -80,7 +81,7 @@ for lib in $(readelf -d "$shipped" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
   owner="$( (dpkg -S "$(realpath "$path")" 2>/dev/null || dpkg -S "$path" 2>/dev/null || true) |
     awk -F: 'NR == 1 {print $1}')"
   [ -n "$owner" ] || fail "no package owns $lib ($path)"
-  grep -qE "(^|, )$owner( |,|$)" <<<"$(field Depends)" || fail "$lib comes from $owner, which Depends does not name"
+  grep -qxF "$owner" <<<"$depends_names" || fail "$lib comes from $owner, which Depends does not name"
 done
 
 if command -v lintian >/dev/null; then
