@@ -19,6 +19,7 @@ PACKAGES=(
   fonts-wqy-microhei locales
   googletest curl python3 procps psmisc
   wixl msitools osslsigncode openssl
+  lintian man-db
   clang-14 libclang-rt-14-dev
   chromium chromium-driver zbar-tools
 )
