@@ -2,8 +2,10 @@
 # Sets up everything and runs all tests: the JavaScript client (node tests,
 # declarations, package), the portable code natively under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer, a minute
-# of fuzzing per target, then the Windows programs and their tests under Wine
-# (unit, adapter and system tests).
+# of fuzzing per target, then the native agent kelo-print-agent and its package,
+# the Windows programs, and in one test harness (cupsd and its queues, Wine) the
+# native agent's CUPS, system and package tests and the Windows programs' tests
+# under Wine (unit, adapter and system tests).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -35,6 +37,10 @@ ctest --preset linux-tsan
 echo "== fuzzing (libFuzzer, 60 s per target)"
 bash scripts/fuzz.sh 60
 
+echo "== native agent (Release) and its package"
+cmake --preset linux-release -DKELO_WERROR=$WERROR >/dev/null
+cmake --build --preset linux-release
+
 echo "== Windows build (MinGW-w64 i686)"
 cmake --preset mingw-i686 -DKELO_WERROR=$WERROR >/dev/null
 cmake --build --preset mingw-i686
@@ -46,11 +52,16 @@ if [ "$KELO_WIN_PRESET" != mingw-i686 ]; then
   cmake --build --preset "$KELO_WIN_PRESET"
 fi
 
-echo "== tests under Wine"
+echo "== test harness (cupsd, queues, Wine prefix)"
 export KELO_TEST_RUN="$ROOT/build/test-run"
 trap 'bash "$ROOT/tests/harness/harness.sh" teardown' EXIT
 bash tests/harness/harness.sh prepare
 # shellcheck disable=SC1091
 . "$KELO_TEST_RUN/env.sh"
+
+echo "== native agent on CUPS (adapter, system and package tests)"
+ctest --preset linux-release
+
+echo "== tests under Wine"
 ctest --preset "$KELO_WIN_PRESET"
 echo "artifacts (screenshots): $KELO_ARTIFACTS"

@@ -84,6 +84,13 @@ struct HttpServerSetup {
   ServerLimits limits = NoBodyLimitSet();
 };
 
+struct DiagnosticLog;
+struct PrinterEnumerator;
+// GetPrinters' handler on a print system: listings take turns there, a few at a
+// time, in arrival order (see the definition for why).
+httplib::Server::Handler MakeListingHandler(std::shared_ptr<PrinterEnumerator> printers,
+                                            std::shared_ptr<DiagnosticLog> log);
+
 // Body of the server thread: sets up, binds (again every bindRetry while the
 // port is taken), listens, and returns 0 once listening ends or the server is
 // stopped; -1 if the server is not valid.

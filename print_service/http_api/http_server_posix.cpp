@@ -2,7 +2,6 @@
 #include "print_service/http_api/http_api.h"
 
 #include "common/diagnostic_log.h"
-#include "common/fair_budget.h"
 #include "print_service/imaging/cups_image_printer_cups.h"
 #include "print_service/imaging/image_directory_posix.h"
 #include "print_service/imaging/image_store_posix.h"
@@ -20,9 +19,6 @@
 #include <memory>
 
 namespace {
-
-constexpr uint64_t kListingsAtOnce = 6;  // as the Windows build: listings take turns, a few at a time
-constexpr std::chrono::milliseconds kListingTurnWait{5000};
 
 // A request's stored image is named after its thread and the time, as on
 // Windows; a thread's number here is its order of first use, from 1.
@@ -76,11 +72,7 @@ int RunHttpServer() {
     CupsPrinterDevice device;
     HandleGetPrinterResolution(store, device, *log, req, res);
   };
-  auto listingTurns = std::make_shared<FairBudget>(kListingsAtOnce);
-  setup.handlers.getPrinters = [enumerator, log, listingTurns](const httplib::Request& req, httplib::Response& res) {
-    const std::optional<FairBudget::Grant> turn = listingTurns->Acquire(1, kListingTurnWait);
-    HandleGetPrinters(*enumerator, *log, req, res);
-  };
+  setup.handlers.getPrinters = MakeListingHandler(enumerator, log);
   auto print = std::make_shared<PrintRoute>(*log, imageDirectory);
   setup.handlers.printImage = [print](const httplib::Request& req, httplib::Response& res,
                                       const httplib::ContentReader& reader) {

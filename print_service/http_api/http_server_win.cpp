@@ -2,7 +2,6 @@
 #include "print_service/http_api/http_api.h"
 
 #include "common/diagnostic_log.h"
-#include "common/fair_budget.h"
 #include "common/windows_include.h"
 #include "print_service/imaging/housekeeping_win.h"
 #include "print_service/imaging/image_store_win.h"
@@ -18,9 +17,6 @@
 #include <memory>
 
 namespace {
-
-constexpr uint64_t kListingsAtOnce = 6;  // see RunHttpServer
-constexpr std::chrono::milliseconds kListingTurnWait{5000};
 
 // The real adapters behind the print route, alive as long as its handler.
 struct PrintRoute {
@@ -53,18 +49,7 @@ int RunHttpServer() {
     SpoolerPrinterDevice device;
     HandleGetPrinterResolution(registry, device, *log, req, res);
   };
-  // Listings take turns at the spooler, a few at a time, in arrival order. With
-  // dozens of connections asking at once, unbounded concurrency only lets the
-  // spooler's own locks hand out turns unfairly, and the slowest answers wait
-  // many times the average. Measured under Wine at 32 connections: 2 at a time
-  // cost 60 % of the throughput, 8 kept it but left the 99th percentile at
-  // 1.4 times the mean; 6 keeps most of both.
-  auto listingTurns = std::make_shared<FairBudget>(kListingsAtOnce);
-  setup.handlers.getPrinters = [spooler, log, listingTurns](const httplib::Request& req, httplib::Response& res) {
-    // Without a turn in time the listing goes ahead anyway: the gate orders, it never refuses.
-    const std::optional<FairBudget::Grant> turn = listingTurns->Acquire(1, kListingTurnWait);
-    HandleGetPrinters(*spooler, *log, req, res);
-  };
+  setup.handlers.getPrinters = MakeListingHandler(spooler, log);
   auto print = std::make_shared<PrintRoute>(*log);
   setup.handlers.printImage = [print, log](const httplib::Request& req, httplib::Response& res,
                                            const httplib::ContentReader& reader) {

@@ -1,7 +1,10 @@
-"""Starting the real programs under Wine and talking to them, for the system tests.
+"""Starting the real programs and talking to them, for the system tests.
 
-The environment comes from tests/harness/harness.sh (WINEPREFIX, DISPLAY, ...) and
-from ctest (KELO_PRINT_SERVICE_EXE, KELO_REFERENCE_MENU_EXE)."""
+The agent under test is chosen by KELO_AGENT: wine (the default, KeloPrintService.exe
+under Wine) or native (kelo-print-agent, at KELO_PRINT_AGENT). The environment comes
+from tests/harness/harness.sh (cupsd and its queues, KELO_JOB_DIR; WINEPREFIX, DISPLAY,
+... for Wine) and from ctest (KELO_PRINT_SERVICE_EXE, KELO_REFERENCE_MENU_EXE, ...)."""
+import functools
 import http.client
 import os
 import shutil
@@ -10,6 +13,7 @@ import socket
 import subprocess
 import tempfile
 import time
+import unittest
 
 HOST = '127.0.0.1'
 PORT = 6780
@@ -51,19 +55,17 @@ def wait_until(predicate, timeout, interval=0.05):
     return predicate()
 
 
-class WineProgram:
-    """A Windows program started under Wine; owned by the test that started it."""
+class Program:
+    """A process started by a test in a session of its own; owned by that test, which
+    ends it by its id."""
 
-    def __init__(self, exe, args=(), lang=None, stdout_path=None, env=None):
-        env = dict(env or os.environ)
-        if lang:
-            env['LANG'] = lang
-            env['LC_ALL'] = lang
-            env['LOCPATH'] = os.environ.get('KELO_LOCPATH', '')
+    def __init__(self, argv, env=None, stdout_path=None, stderr=subprocess.DEVNULL):
         self.stdout_path = stdout_path or tempfile.mktemp(prefix='kelo-stdout-')
         self._stdout = open(self.stdout_path, 'wb')
-        self.proc = subprocess.Popen(['wine', exe, *args], stdin=subprocess.DEVNULL, stdout=self._stdout,
-                                     stderr=subprocess.DEVNULL, env=env, start_new_session=True)
+        self.proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=self._stdout, stderr=stderr,
+                                     env=env, start_new_session=True)
+        self.cleanups = []  # run once the process has ended
+        self.exit_code = None
 
     @property
     def pid(self):
@@ -83,22 +85,174 @@ class WineProgram:
         with open(self.stdout_path, 'rb') as f:
             return f.read()
 
+    def end(self):
+        os.kill(self.proc.pid, signal.SIGKILL)
+        return self.proc.wait(10)
+
     def stop(self):
-        if self.running():
-            os.kill(self.proc.pid, signal.SIGKILL)
-            self.proc.wait(10)
+        """Ends the process if it still runs and removes what it was given; returns its exit code."""
+        self.exit_code = self.end() if self.running() else self.proc.returncode
         self._stdout.close()
         if os.path.exists(self.stdout_path):
             os.unlink(self.stdout_path)
+        while self.cleanups:
+            self.cleanups.pop()()
+        return self.exit_code
+
+
+class WineProgram(Program):
+    """A Windows program started under Wine."""
+
+    def __init__(self, exe, args=(), lang=None, stdout_path=None, env=None):
+        env = dict(env or os.environ)
+        if lang:
+            env['LANG'] = lang
+            env['LC_ALL'] = lang
+            env['LOCPATH'] = os.environ.get('KELO_LOCPATH', '')
+        super().__init__(['wine', exe, *args], env, stdout_path)
+
+
+class NativeProgram(Program):
+    """The native agent; SIGTERM is its graceful stop."""
+
+    def __init__(self, exe, env):
+        # Its stderr (libcups, say) joins the diagnostic lines, in order.
+        super().__init__([exe], env, stderr=subprocess.STDOUT)
+
+    def end(self):
+        os.kill(self.proc.pid, signal.SIGTERM)
+        code = self.wait(10)
+        return super().end() if code is None else code
+
+
+def listening(program, wait_for_port, what):
+    if wait_for_port and not wait_until(port_open, 30):
+        output = program.output()[-2000:]
+        program.stop()
+        raise RuntimeError('%s did not start listening on %s:%d; it wrote %r' % (what, HOST, PORT, output))
+    return program
+
+
+def wine_reg(*args):
+    return subprocess.run(['wine', 'reg', *args], capture_output=True, text=True)
+
+
+class WineAgent:
+    """KeloPrintService.exe under Wine, printing through Wine's spooler to CUPS."""
+    kind = 'wine'
+    # Landscape pages come out turned by -90 degrees (Wine's PostScript driver), on
+    # the queue's default page size.
+    page_turn = 90
+    exact_page = False
+    # The driver turns colours to grey by Rec. 601 luma.
+    grey_by_ghostscript = False
+    DATA_KEY = r'HKLM\Software\KELO'
+
+    def start(self, lang=None, wait_for_port=True, data_dir=None):
+        restore = self.use_data_dir(data_dir) if data_dir else None
+        program = WineProgram(os.environ['KELO_PRINT_SERVICE_EXE'], lang=lang)
+        if restore:
+            program.cleanups.append(restore)
+        program.image_dir = program_dir()
+        return listening(program, wait_for_port, 'KeloPrintService')
+
+    def use_data_dir(self, unix_dir):
+        """Points the machine's settings at unix_dir; returns what puts the previous value back."""
+        def current():
+            for line in wine_reg('query', self.DATA_KEY, '/v', 'Data Directory').stdout.splitlines():
+                if 'Data Directory' in line:
+                    return line.split('REG_SZ', 1)[1].strip()
+            return None
+
+        def put(value):
+            if value is None:
+                wine_reg('delete', self.DATA_KEY, '/v', 'Data Directory', '/f')
+            elif wine_reg('add', self.DATA_KEY, '/v', 'Data Directory', '/t', 'REG_SZ', '/d', value,
+                          '/f').returncode != 0:
+                raise RuntimeError('cannot set the data directory to ' + value)
+
+        previous = current()
+        put(subprocess.run(['winepath', '-w', unix_dir], capture_output=True, text=True).stdout.strip())
+        return lambda: put(previous)
+
+    def write_settings(self, data_dir, queue):
+        """Settings that give the queue 306 dpi, written by the store's own functions."""
+        tool = WineProgram(os.environ['KELO_STORE_WRITER_EXE'], [queue, '1', '2', '3', '2'])
+        try:
+            if tool.wait(30) != 0:
+                raise AssertionError('store_writer failed for ' + queue)
+        finally:
+            tool.stop()
+        if not os.path.exists(os.path.join(data_dir, queue + '.ini')):
+            raise AssertionError('no %s.ini in %s' % (queue, data_dir))
+        if os.path.getsize(os.path.join(data_dir, queue + '.bin')) != 63:
+            raise AssertionError('%s.bin is not 63 bytes' % queue)
+        with open(os.path.join(data_dir, 'sync_log.txt'), 'rb') as f:
+            if not f.read().startswith(b'SyncPrinterIni called\r\n  printer : %s\r\n' % queue.encode()):
+                raise AssertionError('sync_log.txt does not name ' + queue)
+
+    def handles(self, program):
+        out = subprocess.run(['wine', os.environ['KELO_PROCESS_PROBE_EXE'], 'KeloPrintService.exe'],
+                             capture_output=True, text=True).stdout
+        fields = dict(part.split('=') for part in out.split() if '=' in part)
+        return int(fields.get('handles', '-1'))
+
+
+class NativeAgent:
+    """kelo-print-agent on Linux, printing through libcups."""
+    kind = 'native'
+    # Upright, and the page is exactly the image at the queue's dpi: no scaling,
+    # centring or margins.
+    page_turn = 0
+    exact_page = True
+    # The PDF keeps the image's colours; CUPS's filters turn them to grey for the
+    # label queues with Ghostscript's colour management (sRGB to grey in linear light).
+    grey_by_ghostscript = True
+
+    def start(self, lang=None, wait_for_port=True, data_dir=None, runtime_dir=None):
+        """Runtime and data directories not given are private ones, removed when it stops."""
+        env = dict(os.environ)
+        if lang:
+            env['LANG'] = env['LC_ALL'] = lang
+        own = []
+        for var, given, prefix in (('XDG_RUNTIME_DIR', runtime_dir, 'kelo-xdg-'),
+                                   ('KELO_DATA_DIR', data_dir, 'kelo-data-')):
+            if given is None:
+                given = tempfile.mkdtemp(prefix=prefix, dir=os.environ.get('KELO_TEST_RUN'))
+                own.append(given)
+            env[var] = given
+        program = NativeProgram(os.environ['KELO_PRINT_AGENT'], env)
+        program.cleanups += [functools.partial(shutil.rmtree, d, ignore_errors=True) for d in own]
+        program.image_dir = os.path.join(env['XDG_RUNTIME_DIR'], 'kelo')
+        return listening(program, wait_for_port, 'kelo-print-agent')
+
+    def write_settings(self, data_dir, queue):
+        """Settings that give the queue 306 dpi, as the USB service writes them."""
+        with open(os.path.join(data_dir, queue + '.ini'), 'wb') as f:
+            f.write(b'[Print Settings]\r\nResolution=306\r\n')
+
+    def handles(self, program):
+        return len(os.listdir('/proc/%d/fd' % program.pid))
+
+
+def select_agent():
+    agents = {'wine': WineAgent, 'native': NativeAgent}
+    kind = os.environ.get('KELO_AGENT', 'wine')
+    if kind not in agents:
+        raise RuntimeError('KELO_AGENT is wine or native, not %r' % kind)
+    return agents[kind]()
+
+
+AGENT = select_agent()
+
+
+def only_for(kind, why):
+    """Runs a test (or class) only against that kind of agent."""
+    return unittest.skipUnless(AGENT.kind == kind, 'only for the %s agent: %s' % (kind, why))
 
 
 def start_print_service(lang=None, wait_for_port=True):
-    exe = os.environ['KELO_PRINT_SERVICE_EXE']
-    program = WineProgram(exe, lang=lang)
-    if wait_for_port and not wait_until(port_open, 30):
-        program.stop()
-        raise RuntimeError('KeloPrintService did not start listening on %s:%d' % (HOST, PORT))
-    return program
+    return AGENT.start(lang=lang, wait_for_port=wait_for_port)
 
 
 def program_dir():

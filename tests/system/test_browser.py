@@ -1,5 +1,5 @@
 """The example label page in headless Chromium, driven over the W3C WebDriver protocol,
-against the real program under Wine: listing, resolution, a printed label compared dot
+against the agent under test (the real program under Wine, or the native agent): listing, resolution, a printed label compared dot
 for dot with the page's canvas and its barcode read back, the failures the page shows,
 and the client library's canvas helpers in a page and a worker."""
 import base64
@@ -21,7 +21,7 @@ import unittest
 import urllib.parse
 
 import kelo_system as ks
-from test_print import all_jobs, difference, gray_pixels, job_files, render, wait_for_new_jobs
+from test_print import all_jobs, difference, gray_pixels, job_files, label_pixels, render, wait_for_new_jobs
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PAGE_DIR = os.path.join(ROOT, 'examples', 'label-printing')
@@ -165,12 +165,12 @@ class LabelPageInChromium(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix='kelo-browser-')
         cls.shots = os.path.join(ks.artifacts_dir(), 'browser')
         os.makedirs(cls.shots, exist_ok=True)
-        cls.program_dir = os.path.dirname(os.path.abspath(os.environ['KELO_PRINT_SERVICE_EXE']))
-        cls.stored_before = set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG')))
         cls.service = cls.pages = cls.driver_proc = None
         cls.browser_pids = []
         try:
             cls.service = ks.start_print_service()
+            cls.image_dir = cls.service.image_dir
+            cls.stored_before = set(glob.glob(os.path.join(cls.image_dir, 'tempKL_*.JPG')))
             # The page on another loopback port: a different origin from the agent's,
             # so every call is cross-origin and preflighted.
             cls.pages = http.server.ThreadingHTTPServer(
@@ -231,8 +231,8 @@ class LabelPageInChromium(unittest.TestCase):
             cls.pages.server_close()
         if cls.service is not None:
             cls.service.stop()
-        for path in set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG'))) - cls.stored_before:
-            os.unlink(path)
+            for path in set(glob.glob(os.path.join(cls.image_dir, 'tempKL_*.JPG'))) - cls.stored_before:
+                os.unlink(path)
         shutil.rmtree(cls.work, ignore_errors=True)
 
     def wait_for(self, source, timeout=20, what=None):
@@ -334,7 +334,7 @@ class LabelPageInChromium(unittest.TestCase):
         self.assertGreater(black, width * height // 20, 'the label is nearly blank')
         self.assertGreater(width * height - black, width * height // 3, 'the label is nearly black')
 
-        stored_before = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG')))
+        stored_before = set(glob.glob(os.path.join(self.image_dir, 'tempKL_*.JPG')))
         before = job_files(QUEUE)
         outcome = self.print_and_wait()
         self.driver.screenshot(os.path.join(self.shots, 'printed.png'))
@@ -343,7 +343,7 @@ class LabelPageInChromium(unittest.TestCase):
         self.assertEqual(self.preflights_to_agent(), {})
 
         # What the page posted is exactly the canvas's PNG.
-        stored = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG'))) - stored_before
+        stored = set(glob.glob(os.path.join(self.image_dir, 'tempKL_*.JPG'))) - stored_before
         self.assertEqual(len(stored), 1)
         with open(stored.pop(), 'rb') as f:
             self.assertEqual(f.read(), png)
@@ -353,17 +353,16 @@ class LabelPageInChromium(unittest.TestCase):
         prn = jobs.pop()
         page = render(prn, QUEUE_DPI, os.path.join(self.work, 'printed.png'))
         shutil.copy(page, os.path.join(self.shots, 'job.png'))
-        # Landscape pages come out turned by -90 degrees: turn them back.
-        printed = gray_pixels(page, crop=(width, height), rotate=90)
+        printed = label_pixels(self, page, (width, height))
         largest, over = difference(printed, gray_pixels(source))
         # Every dot as on the canvas. One level of slack: Wine's PostScript driver writes
         # the white of an image as 254 of 255 (the paper around it stays 255).
         self.assertLessEqual(largest, 1, '%d dots differ from the canvas by more than 8 levels' % over)
         # Nothing else on the page: not scaled, not repeated.
-        pw, ph, full = gray_pixels(page, rotate=90)
+        pw, ph, full = gray_pixels(page, rotate=ks.AGENT.page_turn)
         self.assertTrue(pw >= width and ph >= height, (pw, ph))
         rest = [full[y * pw + width:(y + 1) * pw] for y in range(height)] + [full[height * pw:]]
-        self.assertGreaterEqual(min(min(r) for r in rest if r), 250, 'marks outside the label')
+        self.assertGreaterEqual(min((min(r) for r in rest if r), default=255), 250, 'marks outside the label')
         # The printed page, as a scanner would read it.
         scanned = subprocess.run(['zbarimg', '--quiet', '--raw', '-Sdisable', '-Scode128.enable', page],
                                  capture_output=True, text=True, timeout=60)
@@ -405,7 +404,7 @@ class LabelPageInChromium(unittest.TestCase):
             self.assertEqual(rgba, [0, 0, 0, 255] if black else [255, 255, 255, 255], (fill, threshold))
 
         # In a worker there is no document: an OffscreenCanvas in dots, printed as PNG.
-        stored_before = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG')))
+        stored_before = set(glob.glob(os.path.join(self.image_dir, 'tempKL_*.JPG')))
         worker = self.driver.script(
             "const source = `import { LabelAgent, labelCanvas, toMonochrome } from '${arguments[0]}';"
             " onmessage = async ({ data: queue }) => {"
@@ -427,7 +426,7 @@ class LabelPageInChromium(unittest.TestCase):
         # 20 x 10 mm: 159.8 dots across at 203 dpi, 118.1 down at 300 dpi.
         self.assertEqual((worker['kind'], worker['width'], worker['height']), ('OffscreenCanvas', 160, 118))
         self.assertEqual(sum(1 for v in worker['gray'] if v == 0), 40 * 30)
-        stored = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG'))) - stored_before
+        stored = set(glob.glob(os.path.join(self.image_dir, 'tempKL_*.JPG'))) - stored_before
         self.assertEqual(len(stored), 1)
         path = stored.pop()
         with open(path, 'rb') as f:

@@ -1,6 +1,7 @@
-"""KeloPrintService under load and faults: 10,000 mixed requests at 32 keep-alive
-connections with every answer checked, handles and memory flat after warm-up, and
-the print system (cupsd) stopped and started again while requests go on."""
+"""The agent under test under load and faults: 10,000 mixed requests at 32 keep-alive
+connections with every answer checked, handles (Windows handles, or open file
+descriptors natively) and memory flat after warm-up, and the print system (cupsd)
+stopped and started again while requests go on."""
 import base64
 import glob
 import http.client
@@ -30,13 +31,6 @@ PRIVATE_SLACK = 16 * 1024 * 1024
 def tiny_png():
     return subprocess.run(['convert', '-size', '24x8', 'pattern:checkerboard', 'png:-'], capture_output=True,
                           check=True).stdout
-
-
-def windows_handles():
-    out = subprocess.run(['wine', os.environ['KELO_PROCESS_PROBE_EXE'], 'KeloPrintService.exe'], capture_output=True,
-                         text=True).stdout
-    fields = dict(part.split('=') for part in out.split() if '=' in part)
-    return int(fields.get('handles', '-1'))
 
 
 def stop_cups():
@@ -88,11 +82,11 @@ class LoadAndFaults(unittest.TestCase):
         if ks.port_open():
             raise RuntimeError('something already listens on 127.0.0.1:6780')
         cls.body = ('data:image/png;base64,' + base64.b64encode(tiny_png()).decode()).encode()
-        cls.program_dir = os.path.dirname(os.path.abspath(os.environ['KELO_PRINT_SERVICE_EXE']))
-        cls.stored_before = set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG')))
         cls.jobs_dir = os.path.join(os.environ['KELO_JOB_DIR'], PRINT_QUEUE)
         cls.jobs_before = set(glob.glob(os.path.join(cls.jobs_dir, 'job-*')))
         cls.service = ks.start_print_service()
+        cls.image_dir = cls.service.image_dir
+        cls.stored_before = set(glob.glob(os.path.join(cls.image_dir, 'tempKL_*.JPG')))
         # The answers of a quiet server are the reference for the loaded one.
         cls.expected = {}
         for query in FILTERS:
@@ -106,7 +100,7 @@ class LoadAndFaults(unittest.TestCase):
         cls.service.stop()
         if subprocess.run(['pgrep', '-x', 'cupsd'], capture_output=True).returncode != 0:
             start_cups()
-        for path in set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG'))) - cls.stored_before:
+        for path in set(glob.glob(os.path.join(cls.image_dir, 'tempKL_*.JPG'))) - cls.stored_before:
             os.unlink(path)
         for path in set(glob.glob(os.path.join(cls.jobs_dir, 'job-*'))) - cls.jobs_before:
             os.unlink(path)
@@ -203,11 +197,11 @@ class LoadAndFaults(unittest.TestCase):
         failures, _, _ = self.run_load(warm, self.judge_exactly)
         self.assertEqual(failures, [])
         pid = self.service.pid
-        handles_before, private_before = windows_handles(), ks.private_bytes(pid)
+        handles_before, private_before = ks.AGENT.handles(self.service), ks.private_bytes(pid)
 
         rest = self.plan(TOTAL - WARM_UP, 2)
         failures, seconds, connects = self.run_load(rest, self.judge_exactly)
-        handles_after, private_after = windows_handles(), ks.private_bytes(pid)
+        handles_after, private_after = ks.AGENT.handles(self.service), ks.private_bytes(pid)
         print('%d requests after warm-up in %.1f s (%.0f/s), %d connections; handles %d -> %d, private %.1f -> '
               '%.1f MiB' % (len(rest), seconds, len(rest) / seconds, connects, handles_before, handles_after,
                             private_before / 2**20, private_after / 2**20), file=sys.stderr)
@@ -224,7 +218,8 @@ class LoadAndFaults(unittest.TestCase):
         stop_cups()
         try:
             # Wine's spooler lives in the process and keeps its queues while cupsd is gone,
-            # so listings still name them; what must hold is that every answer is whole.
+            # so its listings still name them, where the native agent's may be empty; what
+            # must hold is that every answer is whole.
             prints = {}
 
             def judge(step, status, headers, data):

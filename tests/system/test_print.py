@@ -1,13 +1,17 @@
-"""Printing images posted as data URLs through the real program, Wine's spooler and
-CUPS; each job is rendered back with Ghostscript and compared with its source."""
+"""Printing images posted as data URLs through the agent under test (KeloPrintService
+under Wine with Wine's spooler, or the native agent with libcups) and CUPS; each job is
+rendered back with Ghostscript and compared with its source."""
 import base64
 import concurrent.futures
 import glob
+import http.client
 import json
 import os
 import re
 import shutil
+import signal
 import socket
+import stat
 import subprocess
 import sys
 import tempfile
@@ -48,12 +52,38 @@ def gray_pixels(path, crop=None, rotate=0):
     return w, h, data[m.end():]
 
 
+def expected_gray(path):
+    """The grey levels an image must come out with on the agent's print path."""
+    if not ks.AGENT.grey_by_ghostscript:
+        return gray_pixels(path)
+    # The image in DeviceRGB on a page of its size, rendered to grey by Ghostscript itself.
+    w, h, _ = gray_pixels(path)
+    rgb = subprocess.run(['convert', path, '-background', 'white', '-flatten', '-depth', '8', 'rgb:-'],
+                         capture_output=True, check=True).stdout
+    ps = (b'%%!PS\n<< /PageSize [%d %d] >> setpagedevice /DeviceRGB setcolorspace %d %d scale\n'
+          b'<< /ImageType 1 /Width %d /Height %d /BitsPerComponent 8 /Decode [0 1 0 1 0 1]'
+          b' /ImageMatrix [%d 0 0 -%d 0 %d] /DataSource currentfile /ASCIIHexDecode filter >> image\n'
+          % (w, h, w, h, w, h, w, h, h)) + rgb.hex().encode() + b'>\nshowpage\n'
+    with tempfile.NamedTemporaryFile(suffix='.png') as out:
+        subprocess.run(['gs', '-q', '-dNOPAUSE', '-dBATCH', '-dSAFER', '-sDEVICE=pnggray', '-r72',
+                        '-sOutputFile=' + out.name, '-'], input=ps, capture_output=True, check=True)
+        return gray_pixels(out.name)
+
+
 def difference(a, b):
     """(largest difference, pixels differing by more than 8 levels)."""
     if a[:2] != b[:2]:
         return 255, max(a[0] * a[1], b[0] * b[1])
     diffs = [abs(x - y) for x, y in zip(a[2], b[2])]
     return max(diffs), sum(1 for d in diffs if d > 8)
+
+
+def label_pixels(test, page, size):
+    """The grey levels of the label on a rendered page, upright."""
+    pixels = gray_pixels(page, crop=size, rotate=ks.AGENT.page_turn)
+    if ks.AGENT.exact_page:
+        test.assertEqual(gray_pixels(page)[:2], size, 'the page is exactly the image: unscaled, no margins')
+    return pixels
 
 
 def job_files(queue):
@@ -93,13 +123,13 @@ class PrintService(unittest.TestCase):
             raise RuntimeError('something already listens on 127.0.0.1:6780')
         cls.work = tempfile.mkdtemp(prefix='kelo-print-')
         cls.service = ks.start_print_service()
-        cls.program_dir = ks.program_dir()
-        cls.stored_before = set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG')))
+        cls.image_dir = cls.service.image_dir
+        cls.stored_before = set(glob.glob(os.path.join(cls.image_dir, 'tempKL_*.JPG')))
 
     @classmethod
     def tearDownClass(cls):
         cls.service.stop()
-        for path in set(glob.glob(os.path.join(cls.program_dir, 'tempKL_*.JPG'))) - cls.stored_before:
+        for path in set(glob.glob(os.path.join(cls.image_dir, 'tempKL_*.JPG'))) - cls.stored_before:
             os.unlink(path)
         shutil.rmtree(cls.work, ignore_errors=True)
 
@@ -116,10 +146,9 @@ class PrintService(unittest.TestCase):
         return render(prn, QUEUES[queue], os.path.join(self.work, os.path.basename(prn) + '.png'))
 
     def assertPrintedUnscaledAtTopLeft(self, page, source, tolerance_pixels=0):
-        w, h, _ = gray_pixels(source)
-        # Landscape pages come out turned by -90 degrees: turn them back.
-        printed = gray_pixels(page, crop=(w, h), rotate=90)
-        largest, over = difference(printed, gray_pixels(source))
+        expected = expected_gray(source)
+        printed = label_pixels(self, page, expected[:2])
+        largest, over = difference(printed, expected)
         self.assertLessEqual(over, tolerance_pixels, 'largest difference %d' % largest)
 
     def test_png_and_jpeg_print_pixel_for_pixel_on_both_resolutions(self):
@@ -139,15 +168,15 @@ class PrintService(unittest.TestCase):
                         'PNG32:' + alpha], check=True)
         page = self.print_and_render(alpha, 'KeloTest300')
         self.assertPrintedUnscaledAtTopLeft(page, alpha)
-        _, _, pixels = gray_pixels(page, crop=(300, 200), rotate=90)
+        _, _, pixels = label_pixels(self, page, (300, 200))
         self.assertTrue(120 <= pixels[50 * 300 + 80] <= 135, pixels[50 * 300 + 80])  # half black on white
         self.assertGreaterEqual(pixels[150 * 300 + 150], 250)  # transparent: white paper
 
     def test_stored_file_holds_exactly_the_decoded_bytes(self):
         image = make_image(os.path.join(self.work, 'stored.png'), marks=(3,))
-        before = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG')))
+        before = set(glob.glob(os.path.join(self.image_dir, 'tempKL_*.JPG')))
         self.print_and_render(image, 'KeloTest300')
-        new = set(glob.glob(os.path.join(self.program_dir, 'tempKL_*.JPG'))) - before
+        new = set(glob.glob(os.path.join(self.image_dir, 'tempKL_*.JPG'))) - before
         self.assertEqual(len(new), 1)
         stored = new.pop()
         self.assertRegex(os.path.basename(stored), r'^tempKL_[1-9]\d*_\d+\.JPG$')
@@ -208,15 +237,16 @@ class PrintService(unittest.TestCase):
         self.assertEqual(answers, [{'statusCode': '10001', 'resultInfo': 'hahah'}] * 8)
         jobs = wait_for_new_jobs('KeloTest300', before, 8)
         self.assertEqual(len(jobs), 8)
-        expected = [gray_pixels(s) for s in sources]
+        expected = [expected_gray(s) for s in sources]
         matched = []
         for prn in sorted(jobs):
             page = render(prn, 300, os.path.join(self.work, os.path.basename(prn) + '.png'))
-            printed = gray_pixels(page, crop=(600, 400), rotate=90)
+            printed = label_pixels(self, page, (600, 400))
             matched.append([i for i, e in enumerate(expected) if difference(printed, e)[1] == 0])
         self.assertEqual(sorted(m[0] for m in matched if len(m) == 1), list(range(8)), matched)
 
 
+@ks.only_for('wine', 'the diagnostic lines in the system code page are a Windows matter')
 class DiagnosticLines(unittest.TestCase):
     """The wide lines about the stored image, on a Chinese system and on one whose
     code page lacks their characters: whole lines with the path, never cut short."""
@@ -248,6 +278,7 @@ class DiagnosticLines(unittest.TestCase):
                 os.unlink(path)
 
 
+@ks.only_for('wine', 'the native agent stores images in its runtime directory, never beside the program')
 class UnwritableProgramDirectory(unittest.TestCase):
     def test_image_is_stored_in_and_printed_from_the_temporary_directory(self):
         if ks.port_open():
@@ -283,6 +314,113 @@ class UnwritableProgramDirectory(unittest.TestCase):
             shutil.rmtree(work, ignore_errors=True)
             for path in set(glob.glob(os.path.join(unix_temp, 'tempKL_*.JPG'))) - before_temp:
                 os.unlink(path)
+
+
+def symlink_to_ours(kelo, elsewhere):
+    os.mkdir(elsewhere, 0o700)
+    os.symlink(elsewhere, kelo)
+
+
+def directory(mode, owner=None):
+    def make(kelo, _):
+        os.mkdir(kelo)
+        os.chmod(kelo, mode)  # mkdir's mode passes through the umask
+        if owner is not None:
+            os.chown(kelo, owner, -1)
+    return make
+
+
+@ks.only_for('native', 'the Wine build stores images beside the program')
+class RuntimeDirectory(unittest.TestCase):
+    """The native agent stores images in $XDG_RUNTIME_DIR/kelo, a directory that it
+    makes 0700 and uses only while it is its own and nobody else can write it."""
+    # What kelo is before the agent starts, and whether the agent stores images in it.
+    CASES = (
+        ('absent', None, True),
+        ('a directory of ours, 0700', directory(0o700), True),
+        ('a symlink to a directory of ours', symlink_to_ours, False),
+        ('owned by someone else', directory(0o700, owner=65534), False),
+        ('group-writable', directory(0o720), False),
+        ('world-writable', directory(0o702), False),
+    )
+
+    def test_images_are_stored_only_in_a_private_directory_of_its_own(self):
+        work = tempfile.mkdtemp(prefix='kelo-runtime-', dir=os.environ.get('KELO_TEST_RUN'))
+        try:
+            image = make_image(os.path.join(work, 'rt.png'), w=120, h=80)
+            for name, prepare, used in self.CASES:
+                with self.subTest(kelo=name):
+                    if ks.port_open():
+                        self.fail('something already listens on 127.0.0.1:6780')
+                    runtime = tempfile.mkdtemp(prefix='xdg-', dir=work)
+                    kelo = os.path.join(runtime, 'kelo')
+                    if prepare:
+                        prepare(kelo, os.path.join(runtime, 'elsewhere'))
+                    agent = ks.AGENT.start(runtime_dir=runtime)
+                    try:
+                        before = all_jobs()
+                        _, _, answer = post_print(data_url(image), '?printName=KeloTest300')
+                        if used:
+                            self.assertEqual(answer, {'statusCode': '10001', 'resultInfo': 'hahah'})
+                            self.assertEqual(len(wait_for_new_jobs('KeloTest300', before, 1)), 1)
+                            info = os.lstat(kelo)
+                            self.assertTrue(stat.S_ISDIR(info.st_mode))
+                            self.assertEqual((stat.S_IMODE(info.st_mode), info.st_uid), (0o700, os.geteuid()))
+                            stored = os.listdir(kelo)
+                            self.assertEqual(len(stored), 1, stored)
+                            with open(os.path.join(kelo, stored[0]), 'rb') as a, open(image, 'rb') as b:
+                                self.assertEqual(a.read(), b.read())
+                        else:
+                            self.assertEqual(answer, {'statusCode': '10002', 'resultInfo': 'Failed to save image'})
+                            # Through a link this lists the directory it points to.
+                            self.assertEqual(os.listdir(kelo), [])
+                            time.sleep(0.5)
+                            self.assertEqual(all_jobs() - before, set())
+                    finally:
+                        agent.stop()
+                        ks.wait_until(lambda: not ks.port_open(), 10)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+@ks.only_for('native', 'SIGTERM stops the native agent; the tray program is ended from its menu')
+class GracefulStop(unittest.TestCase):
+    def setUp(self):
+        if ks.port_open():
+            self.fail('something already listens on 127.0.0.1:6780')
+        self.work = tempfile.mkdtemp(prefix='kelo-stop-')
+        self.agent = ks.AGENT.start()
+
+    def tearDown(self):
+        self.agent.stop()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def test_sigterm_when_idle_exits_0(self):
+        os.kill(self.agent.pid, signal.SIGTERM)
+        self.assertEqual(self.agent.wait(5), 0)
+        self.assertFalse(ks.port_open())
+
+    def test_sigterm_during_a_print_lets_it_finish_and_exits_0(self):
+        body = data_url(make_image(os.path.join(self.work, 'stop.png'), marks=(6,)))
+        before = job_files('KeloTest300')
+        conn = http.client.HTTPConnection(ks.HOST, ks.PORT, timeout=30)
+        try:
+            conn.putrequest('POST', '/klapi/PrintImage?printName=KeloTest300')
+            conn.putheader('Content-Type', 'text/plain')
+            conn.putheader('Content-Length', str(len(body)))
+            # Half the body is in when the signal comes; the rest follows.
+            conn.endheaders(body[:len(body) // 2])
+            time.sleep(0.3)
+            os.kill(self.agent.pid, signal.SIGTERM)
+            time.sleep(0.5)
+            conn.send(body[len(body) // 2:])
+            res = conn.getresponse()
+            self.assertEqual(res.status, 200)
+            self.assertEqual(json.loads(res.read()), {'statusCode': '10001', 'resultInfo': 'hahah'})
+        finally:
+            conn.close()
+        self.assertEqual(self.agent.wait(10), 0)
+        self.assertEqual(len(wait_for_new_jobs('KeloTest300', before, 1)), 1)
 
 
 if __name__ == '__main__':
