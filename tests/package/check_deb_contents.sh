@@ -89,6 +89,6 @@ if command -v lintian >/dev/null; then
   lintian --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2) ||
     fail "lintian found errors or warnings"
 else
-  echo "lintian is not installed: that part is skipped"
+  echo "lintian is not installed: no lintian check"
 fi
 echo "package contents check: $(basename "$deb"): $(wc -l <"$work/files.txt") entries, Depends: $(field Depends)"

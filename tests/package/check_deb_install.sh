@@ -7,7 +7,7 @@
 # way out it puts back what it found: package purged, dependencies that apt added
 # purged again, /var/lib/kelo and the user units' enablement as they were.
 # The agent talks to a cupsd of the test's own (its files in a temporary folder,
-# one label queue from PPD_TEMPLATE), so the system's printers play no part.
+# one label queue from PPD_TEMPLATE), so the system's printers do not matter.
 set -euo pipefail
 deb="$(realpath "$1")" ppd_template="$2"
 package=kelo-print-agent
