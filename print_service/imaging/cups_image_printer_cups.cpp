@@ -35,24 +35,24 @@ bool CupsImagePrinter::MayOpen(const std::string& printName) {
 }
 
 PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::string& imageFileName) {
-  const std::optional<CupsDestinations> dests = CupsDestinations::Fetch();
-  cups_dest_t* dest = dests ? dests->FindQueue(printName) : nullptr;
-  if (dest == nullptr) {
-    log_.Line("无法打开打印机: no queue is named " + printName);
-    return PrintOutcome::kOpenPrinterFailed;
+  OpenedQueue queue;
+  switch (OpenQueue(printName, queue)) {
+    case QueueOpening::kOk: break;
+    case QueueOpening::kNotListed:
+      log_.Line("无法打开打印机: no queue is named " + printName);
+      return PrintOutcome::kOpenPrinterFailed;
+    case QueueOpening::kUnreachable:
+      log_.Line("无法打开打印机: " + std::string(cupsLastErrorString()));
+      return PrintOutcome::kOpenPrinterFailed;
+    case QueueOpening::kNoSettings:
+      log_.Line("no default resolution for " + printName + ": " + cupsLastErrorString());
+      return PrintOutcome::kPrinterSettingsFailed;
   }
-  UniqueHttp http = ConnectToDestination(dest);
-  if (!http) {
-    log_.Line("无法打开打印机: " + std::string(cupsLastErrorString()));
-    return PrintOutcome::kOpenPrinterFailed;
-  }
-  UniqueDestInfo info(cupsCopyDestInfo(http.get(), dest));
-  int xDpi = 0;
-  int yDpi = 0;
-  if (!info || !DefaultResolution(http.get(), dest, info.get(), xDpi, yDpi)) {
-    log_.Line("no default resolution for " + printName + ": " + cupsLastErrorString());
-    return PrintOutcome::kPrinterSettingsFailed;
-  }
+  http_t* http = queue.http.get();
+  cups_dest_t* dest = queue.dest;
+  cups_dinfo_t* info = queue.info.get();
+  const int xDpi = queue.xDpi;
+  const int yDpi = queue.yDpi;
   log_.Line("打印机分辨率: " + Decimal(xDpi) + "x" + Decimal(yDpi) + " DPI");
 
   // An image that cannot be loaded is not replaced by a placeholder: it would
@@ -104,23 +104,23 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   ScopeGuard freeOptions([&] { cupsFreeOptions(optionCount, options); });
 
   int jobId = 0;
-  if (cupsCreateDestJob(http.get(), dest, info.get(), &jobId, kJobTitle, optionCount, options) != IPP_STATUS_OK ||
+  if (cupsCreateDestJob(http, dest, info, &jobId, kJobTitle, optionCount, options) != IPP_STATUS_OK ||
       jobId <= 0) {
     log_.Line("StartDoc 错误，错误代码：" + std::string(cupsLastErrorString()) + " | work id:" + Decimal(jobId));
     return PrintOutcome::kStartDocFailed;
   }
   // A job that did not get its whole document is cancelled, not left waiting.
-  ScopeGuard cancelJob([&] { (void)cupsCancelDestJob(http.get(), dest, jobId); });
+  ScopeGuard cancelJob([&] { (void)cupsCancelDestJob(http, dest, jobId); });
   log_.Line("作业编号：" + Decimal(jobId));
 
-  if (cupsStartDestDocument(http.get(), dest, info.get(), jobId, kJobTitle, CUPS_FORMAT_PDF, 0, nullptr, 1) !=
+  if (cupsStartDestDocument(http, dest, info, jobId, kJobTitle, CUPS_FORMAT_PDF, 0, nullptr, 1) !=
       HTTP_STATUS_CONTINUE) {
     log_.Print("StartPage 错误\n");
     return PrintOutcome::kStartPageFailed;
   }
-  const bool sent = cupsWriteRequestData(http.get(), pdf.data(), pdf.size()) == HTTP_STATUS_CONTINUE;
+  const bool sent = cupsWriteRequestData(http, pdf.data(), pdf.size()) == HTTP_STATUS_CONTINUE;
   // The request is ended either way, so that the server's answer is read.
-  const ipp_status_t finished = cupsFinishDestDocument(http.get(), dest, info.get());
+  const ipp_status_t finished = cupsFinishDestDocument(http, dest, info);
   if (!sent) {
     log_.Line("EndPage 错误，错误代码：" + std::string(cupsLastErrorString()));
     return PrintOutcome::kEndPageFailed;

@@ -2,6 +2,8 @@
 // the directory that was checked, never through a path that could be swapped.
 #include "print_service/imaging/image_directory_posix.h"
 
+#include "common/file_read_posix.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,16 +18,6 @@ namespace {
 
 constexpr std::string_view kPrefix = "tempKL_";
 constexpr std::string_view kSuffix = ".JPG";
-
-struct Fd {
-  explicit Fd(int value) : fd(value) {}
-  ~Fd() {
-    if (fd >= 0) (void)close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int fd;
-};
 
 bool IsStoredImageName(std::string_view name) {
   return name.size() > kPrefix.size() + kSuffix.size() && name.substr(0, kPrefix.size()) == kPrefix &&
@@ -82,37 +74,21 @@ ImageDirectory::~ImageDirectory() {
 }
 
 int ImageDirectory::Write(const std::string& name, std::string_view bytes) const {
-  Fd file(openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (file.fd < 0) return errno;
+  UniqueFd file(openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (file.Get() < 0) return errno;
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = write(file.fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = write(file.Get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : EIO;
     done += static_cast<size_t>(n);
   }
-  const int fd = file.fd;
-  file.fd = -1;
-  return close(fd) == 0 ? 0 : errno;
+  return close(file.Release()) == 0 ? 0 : errno;
 }
 
 std::optional<std::string> ImageDirectory::Read(const std::string& name, size_t limit) const {
-  Fd file(openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.fd < 0) return std::nullopt;
-  struct stat st;
-  if (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      static_cast<uint64_t>(st.st_size) > limit) {
-    return std::nullopt;
-  }
-  std::string bytes(static_cast<size_t>(st.st_size), '\0');
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = read(file.fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;  // shorter than it was a moment ago
-    done += static_cast<size_t>(n);
-  }
-  return bytes;
+  const UniqueFd file(openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  return ReadRegularFile(file.Get(), limit);
 }
 
 std::vector<FoundFile> ImageDirectory::ListStoredImages() const {

@@ -38,15 +38,22 @@ std::optional<ImageSize> JpegSize(std::string_view b) {
 
 }  // namespace
 
+std::optional<ImageFormat> SniffImageFormat(std::string_view b) {
+  if (b.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8)) return ImageFormat::kPng;
+  if (b.substr(0, 3) == "\xFF\xD8\xFF") return ImageFormat::kJpeg;
+  if (b.substr(0, 6) == "GIF87a" || b.substr(0, 6) == "GIF89a") return ImageFormat::kGif;
+  if (b.substr(0, 2) == "BM") return ImageFormat::kBmp;
+  return std::nullopt;
+}
+
 std::optional<ImageSize> ReadImageSize(std::string_view b) {
-  if (b.size() >= 24 && b.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8) && b.substr(12, 4) == "IHDR") {
+  const std::optional<ImageFormat> format = SniffImageFormat(b);
+  if (format == ImageFormat::kPng && b.size() >= 24 && b.substr(12, 4) == "IHDR") {
     return ImageSize{BigEndian32(b, 16), BigEndian32(b, 20)};
   }
-  if (b.size() >= 4 && Byte(b, 0) == 0xFF && Byte(b, 1) == 0xD8 && Byte(b, 2) == 0xFF) return JpegSize(b);
-  if (b.size() >= 10 && (b.substr(0, 6) == "GIF87a" || b.substr(0, 6) == "GIF89a")) {
-    return ImageSize{LittleEndian16(b, 6), LittleEndian16(b, 8)};
-  }
-  if (b.size() >= 26 && b.substr(0, 2) == "BM") {
+  if (format == ImageFormat::kJpeg && b.size() >= 4) return JpegSize(b);
+  if (format == ImageFormat::kGif && b.size() >= 10) return ImageSize{LittleEndian16(b, 6), LittleEndian16(b, 8)};
+  if (format == ImageFormat::kBmp && b.size() >= 26) {
     const uint32_t headerSize = LittleEndian32(b, 14);
     if (headerSize == 12) return ImageSize{LittleEndian16(b, 18), LittleEndian16(b, 20)};
     if (headerSize < 40) return std::nullopt;

@@ -1,18 +1,13 @@
 // Decoding with stb_image (only the four formats are compiled in) and blending onto white.
 #include "print_service/imaging/label_bitmap.h"
 
+#include "print_service/imaging/image_header.h"
 #include "print_service/imaging/stb_image_formats.h"
 
 #include <climits>
 #include <cstring>
 
 namespace {
-
-bool HasImageSignature(std::string_view b) {
-  const auto starts = [&](std::string_view prefix) { return b.substr(0, prefix.size()) == prefix; };
-  return starts("\x89PNG\r\n\x1a\n") || starts("\xFF\xD8\xFF") || starts("GIF87a") || starts("GIF89a") ||
-         starts("BM");
-}
 
 // Over white: c * a + 255 * (1 - a), rounded, as the Windows build blends.
 uint32_t OpaqueWord(const uint8_t* rgba) {
@@ -29,7 +24,7 @@ uint32_t OpaqueWord(const uint8_t* rgba) {
 
 DecodeResult DecodeLabelBitmap(std::string_view bytes, uint64_t maxPixels, LabelBitmap& out) {
   out = LabelBitmap();
-  if (!HasImageSignature(bytes) || bytes.size() > static_cast<size_t>(INT_MAX)) return DecodeResult::kNotAnImage;
+  if (!SniffImageFormat(bytes) || bytes.size() > static_cast<size_t>(INT_MAX)) return DecodeResult::kNotAnImage;
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const int length = static_cast<int>(bytes.size());
   int w = 0;

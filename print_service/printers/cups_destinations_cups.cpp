@@ -47,18 +47,10 @@ cups_dest_t* CupsDestinations::FindQueue(const std::string& received) const {
   const std::optional<std::string> utf8 =
       IsValidUtf8(received) ? std::optional<std::string>(received) : std::nullopt;
   const std::optional<std::string> queue = QueueToOpen(received, utf8, listed);
-  if (!queue) return nullptr;
-  for (int i = 0; i < count_; ++i) {
-    if (dests_[i].instance == nullptr && dests_[i].name != nullptr && *queue == dests_[i].name) return dests_ + i;
-  }
-  return nullptr;
+  return queue ? cupsGetDest(queue->c_str(), nullptr, count_, dests_) : nullptr;
 }
 
-UniqueHttp ConnectToDestination(cups_dest_t* dest) {
-  char resource[1024];
-  return UniqueHttp(cupsConnectDest(dest, CUPS_DEST_FLAGS_NONE, kConnectTimeoutMs, nullptr, resource,
-                                    sizeof resource, nullptr, nullptr));
-}
+namespace {
 
 bool DefaultResolution(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int& xDpi, int& yDpi) {
   ipp_attribute_t* attr = cupsFindDestDefault(http, dest, info, "printer-resolution");
@@ -74,6 +66,23 @@ bool DefaultResolution(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int&
     yDpi = y;
   }
   return xDpi > 0 && yDpi > 0;
+}
+
+}  // namespace
+
+QueueOpening OpenQueue(const std::string& received, OpenedQueue& queue) {
+  if (std::optional<CupsDestinations> fetched = CupsDestinations::Fetch()) queue.dests.emplace(std::move(*fetched));
+  queue.dest = queue.dests ? queue.dests->FindQueue(received) : nullptr;
+  if (queue.dest == nullptr) return QueueOpening::kNotListed;
+  char resource[1024];
+  queue.http.reset(cupsConnectDest(queue.dest, CUPS_DEST_FLAGS_NONE, kConnectTimeoutMs, nullptr, resource,
+                                   sizeof resource, nullptr, nullptr));
+  if (!queue.http) return QueueOpening::kUnreachable;
+  queue.info.reset(cupsCopyDestInfo(queue.http.get(), queue.dest));
+  if (!queue.info || !DefaultResolution(queue.http.get(), queue.dest, queue.info.get(), queue.xDpi, queue.yDpi)) {
+    return QueueOpening::kNoSettings;
+  }
+  return QueueOpening::kOk;
 }
 
 std::optional<std::vector<QueueRecord>> CupsPrinterEnumerator::EnumerateLocalQueues() {

@@ -45,13 +45,27 @@ struct DestInfoDeleter {
 };
 using UniqueDestInfo = std::unique_ptr<cups_dinfo_t, DestInfoDeleter>;
 
-// A connection of its own to the destination's server, so that requests on
-// different threads never share one.
-UniqueHttp ConnectToDestination(cups_dest_t* dest);
+// A listed queue reached for a question or a job: a connection of its own to
+// the queue's server, so that requests on different threads never share one,
+// the queue's details and its default resolution in dots per inch.
+struct OpenedQueue {
+  std::optional<CupsDestinations> dests;  // owns dest
+  cups_dest_t* dest = nullptr;
+  UniqueHttp http;
+  UniqueDestInfo info;
+  int xDpi = 0;
+  int yDpi = 0;
+};
 
-// The default resolution in dots per inch, both directions; false when the
-// destination names none.
-bool DefaultResolution(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int& xDpi, int& yDpi);
+enum class QueueOpening {
+  kOk,
+  kNotListed,    // CUPS could not be asked, or lists no queue of that name
+  kUnreachable,  // the queue's server took no connection
+  kNoSettings,   // no details, or no default resolution
+};
+
+// Only a listed queue is reached (see FindQueue): the name is never taken for a URI.
+QueueOpening OpenQueue(const std::string& received, OpenedQueue& queue);
 
 class CupsPrinterEnumerator final : public PrinterEnumerator {
  public:

@@ -38,25 +38,21 @@ bool DefaultMediaSize(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int& 
 }  // namespace
 
 DeviceLookup CupsPrinterDevice::Query(const std::string& printName, DeviceValues& values) {
-  // Only a listed queue is asked, as on Windows; the name is never taken for a URI.
-  const std::optional<CupsDestinations> dests = CupsDestinations::Fetch();
-  cups_dest_t* dest = dests ? dests->FindQueue(printName) : nullptr;
-  if (dest == nullptr) return DeviceLookup::kOpenFailed;
-  UniqueHttp http = ConnectToDestination(dest);
-  if (!http) return DeviceLookup::kOpenFailed;
-  UniqueDestInfo info(cupsCopyDestInfo(http.get(), dest));
-  if (!info) return DeviceLookup::kCreateDcFailed;
-  int xDpi = 0;
-  int yDpi = 0;
-  if (!DefaultResolution(http.get(), dest, info.get(), xDpi, yDpi)) return DeviceLookup::kCreateDcFailed;
-  values.xDpi = xDpi;
-  values.yDpi = yDpi;
-  values.printQuality = xDpi;
+  OpenedQueue queue;
+  switch (OpenQueue(printName, queue)) {
+    case QueueOpening::kOk: break;
+    case QueueOpening::kNotListed:
+    case QueueOpening::kUnreachable: return DeviceLookup::kOpenFailed;
+    case QueueOpening::kNoSettings: return DeviceLookup::kCreateDcFailed;
+  }
+  values.xDpi = queue.xDpi;
+  values.yDpi = queue.yDpi;
+  values.printQuality = queue.xDpi;
   int width = 0;
   int length = 0;
-  if (DefaultMediaSize(http.get(), dest, info.get(), width, length)) {
-    values.physicalWidth = Dots(width, xDpi);
-    values.physicalHeight = Dots(length, yDpi);
+  if (DefaultMediaSize(queue.http.get(), queue.dest, queue.info.get(), width, length)) {
+    values.physicalWidth = Dots(width, queue.xDpi);
+    values.physicalHeight = Dots(length, queue.yDpi);
   } else {
     values.physicalWidth = values.physicalHeight = 0;  // a queue without default media
   }

@@ -1,14 +1,12 @@
 // Reading "Resolution" from <data directory>/<queue>.ini.
 #include "print_service/printers/file_settings_store_posix.h"
 
+#include "common/file_read_posix.h"
 #include "common/profile_text.h"
 #include "common/settings_store.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 
 namespace {
@@ -17,26 +15,8 @@ constexpr size_t kMaxSettingsFile = 64 * 1024;
 constexpr size_t kResolutionTextCapacity = 32;
 
 std::optional<std::string> ReadSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-            static_cast<uint64_t>(st.st_size) <= kMaxSettingsFile;
-  if (ok) {
-    text.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = read(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    text.resize(done);
-  }
-  (void)close(fd);
-  if (!ok) return std::nullopt;
-  return text;
+  const UniqueFd file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  return ReadRegularFile(file.Get(), kMaxSettingsFile);
 }
 
 }  // namespace
