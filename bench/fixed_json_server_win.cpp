@@ -22,9 +22,10 @@ int main(int argc, char** argv) {
       BuildPrinterListAnswer(std::vector<std::string>(std::begin(kQueueNames), std::end(kQueueNames)));
   ApiHandlers handlers;
   handlers.getPrinterResolution = StubJsonHandler;
-  handlers.getPrinters = [body](const httplib::Request&, httplib::Response& res) {
-    SetCorsHeaders(res);
-    res.set_content(body, "application/json");
+  handlers.getPrinters = [body](const ApiRequest&) {
+    ApiAnswer answer;
+    answer.body = body;
+    return answer;
   };
   handlers.printImage = StubUploadHandler;
   return RunBenchServer("fixed_json_server", argc, argv, std::move(handlers));

@@ -40,9 +40,6 @@ int main(int argc, char** argv) {
   // The other routes are not measured; they answer so the script can see the server is up.
   handlers.getPrinterResolution = StubJsonHandler;
   handlers.getPrinters = StubJsonHandler;
-  handlers.printImage = [print, log](const httplib::Request& req, httplib::Response& res,
-                                     const httplib::ContentReader& reader) {
-    HandlePrintImage(print->ports, req, res, reader);
-  };
+  handlers.printImage = [print](const ApiRequest& req) { return HandlePrintImage(print->ports, req); };
   return RunBenchServer("print_handler_server", argc, argv, std::move(handlers));
 }

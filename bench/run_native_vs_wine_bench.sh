@@ -7,7 +7,7 @@ set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$repo/bench/bench_common.sh"
 native_dir="$repo/build/linux-release"
-native_exe="$native_dir/print_service/kelo-print-agent"
+native_exe="$native_dir/linux_agent/kelo-print-agent"
 wine_exe="$bench_mingw_dir/print_service/KeloPrintService.exe"
 client="$bench_client_dir/load_client"
 # Square noise PNGs: 130 px is about 50 KB of file, 580 px about 1 MB (3 bytes a

@@ -1,16 +1,16 @@
-// Stand-in API handlers for tests of the routes around them: CORS headers and "{}".
+// Stand-in API handlers for tests of the routes around them: "{}".
 #pragma once
 
-#include "print_service/http_api/http_api.h"
+#include "print_service/http_api/api_request.h"
 
-inline void StubJsonHandler(const httplib::Request&, httplib::Response& res) {
-  SetCorsHeaders(res);
-  res.set_content("{}", "application/json");
+inline ApiAnswer StubJsonHandler(const ApiRequest&) {
+  ApiAnswer answer;
+  answer.body = "{}";
+  return answer;
 }
 
 // Reads the body to its end first, as an upload handler must.
-inline void StubUploadHandler(const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
-  SetCorsHeaders(res);
-  (void)reader([](const char*, size_t) { return true; });
-  res.set_content("{}", "application/json");
+inline ApiAnswer StubUploadHandler(const ApiRequest& request) {
+  (void)request.readBody([](const char*, size_t) { return true; });
+  return StubJsonHandler(request);
 }

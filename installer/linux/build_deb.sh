@@ -2,7 +2,7 @@
 # Builds the Debian package of the native agent and prints its path:
 #   build_deb.sh AGENT OUT_DIR [VERSION]
 # AGENT is the built kelo-print-agent, or a linux-release build folder holding it
-# (print_service/kelo-print-agent). VERSION defaults to the project version in the
+# (linux_agent/kelo-print-agent). VERSION defaults to the project version in the
 # top-level CMakeLists.txt. Writes OUT_DIR/kelo-print-agent_VERSION_ARCH.deb.
 # Dependencies come from dpkg-shlibdeps on the shipped binary; every file's mode
 # is set here and dpkg-deb makes everything root-owned, whoever builds.
@@ -15,7 +15,7 @@ fi
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 agent="$1" out_dir="$2"
-[ -d "$agent" ] && agent="$agent/print_service/kelo-print-agent"
+[ -d "$agent" ] && agent="$agent/linux_agent/kelo-print-agent"
 if [ ! -x "$agent" ]; then
   echo "no agent program at $agent: build the linux-release preset first" >&2
   exit 1

@@ -30,8 +30,16 @@ ApiHandlers EchoLengthHandlers() {
   ApiHandlers handlers;
   handlers.getPrinterResolution = StubJsonHandler;
   // Answers with the length of the body it was given.
-  handlers.getPrinters = [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(std::to_string(req.body.size()), "text/plain");
+  handlers.getPrinters = [](const ApiRequest& req) {
+    size_t length = 0;
+    (void)req.readBody([&length](const char*, size_t n) {
+      length += n;
+      return true;
+    });
+    ApiAnswer answer;
+    answer.body = std::to_string(length);
+    answer.contentType = "text/plain";
+    return answer;
   };
   handlers.printImage = StubUploadHandler;
   return handlers;

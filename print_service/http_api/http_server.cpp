@@ -1,10 +1,7 @@
 // The server thread's body and the way to end it before the process exits.
 #include "print_service/http_api/http_api.h"
 
-#include "common/fair_budget.h"
 #include "print_service/http_api/guarded_server.h"
-#include "print_service/imaging/print_image.h"
-#include "print_service/printers/get_printers.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -14,9 +11,6 @@
 #include <utility>
 
 namespace {
-
-constexpr uint64_t kListingsAtOnce = 6;  // see MakeListingHandler
-constexpr std::chrono::milliseconds kListingTurnWait{5000};
 
 // Shared between the server thread and whoever stops it. Never destroyed: at
 // process exit a server thread may still be inside these calls.
@@ -35,21 +29,6 @@ RunningServer& Running() {
 }
 
 }  // namespace
-
-httplib::Server::Handler MakeListingHandler(std::shared_ptr<PrinterEnumerator> printers,
-                                            std::shared_ptr<DiagnosticLog> log) {
-  // With dozens of connections asking at once, unbounded concurrency only lets
-  // the print system's own locks hand out turns unfairly, and the slowest
-  // answers wait many times the average. Measured under Wine at 32
-  // connections: 2 at a time cost 60 % of the throughput, 8 kept it but left
-  // the 99th percentile at 1.4 times the mean; 6 keeps most of both.
-  auto turns = std::make_shared<FairBudget>(kListingsAtOnce);
-  return [printers, log, turns](const httplib::Request& req, httplib::Response& res) {
-    // Without a turn in time the listing goes ahead anyway: the gate orders, it never refuses.
-    const std::optional<FairBudget::Grant> turn = turns->Acquire(1, kListingTurnWait);
-    HandleGetPrinters(*printers, *log, req, res);
-  };
-}
 
 size_t BodyLimitFor(const std::string& path) { return path == kPathPrintImage ? kMaxImageBody : kMaxPlainBody; }
 

@@ -1,7 +1,8 @@
 // The JSON answer shape shared by the API handlers.
-#include "print_service/http_api/http_api.h"
+#include "print_service/http_api/json_answer.h"
 
 #include <optional>
+#include <utility>
 
 std::optional<std::string> PrintJson(const cJSON* root) {
   if (root == nullptr) return std::nullopt;
@@ -10,13 +11,15 @@ std::optional<std::string> PrintJson(const cJSON* root) {
   return std::string(text.get());
 }
 
-void SetJsonAnswer(httplib::Response& res, const cJSON* root) {
+ApiAnswer JsonAnswer(const cJSON* root) {
   std::optional<std::string> text = PrintJson(root);
+  ApiAnswer answer;
   if (!text) {
-    res.status = 500;
-    return;
+    answer.status = 500;
+    return answer;
   }
-  res.set_content(*text, "application/json");
+  answer.body = std::move(*text);
+  return answer;
 }
 
 JsonPtr MakeAnswer(const char* statusCode, cJSON* resultInfo) {

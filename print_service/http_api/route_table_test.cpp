@@ -28,17 +28,14 @@ class RouteTable : public ::testing::Test {
 
   ApiHandlers Handlers() {
     ApiHandlers handlers;
-    handlers.getPrinterResolution = [this](const httplib::Request& req, httplib::Response& res) {
+    handlers.getPrinterResolution = [this](const ApiRequest& req) {
       ++resolutionCalls_;
-      StubJsonHandler(req, res);
+      return StubJsonHandler(req);
     };
-    handlers.getPrinters = [this](const httplib::Request& req, httplib::Response& res) {
-      HandleGetPrinters(spooler_, log_, req, res);
-    };
-    handlers.printImage = [this](const httplib::Request& req, httplib::Response& res,
-                                 const httplib::ContentReader& reader) {
+    handlers.getPrinters = [this](const ApiRequest& req) { return HandleGetPrinters(spooler_, log_, req); };
+    handlers.printImage = [this](const ApiRequest& req) {
       ++printCalls_;
-      StubUploadHandler(req, res, reader);
+      return StubUploadHandler(req);
     };
     return handlers;
   }
@@ -258,9 +255,7 @@ TEST(ServerSockets, KeptAliveAnswersDoNotWaitForDelayedAcknowledgements) {
   FakePrinterEnumerator spooler({{"KELO", "", 0}});
   RecordingLog log;
   ApiHandlers handlers;
-  handlers.getPrinters = [&](const httplib::Request& req, httplib::Response& res) {
-    HandleGetPrinters(spooler, log, req, res);
-  };
+  handlers.getPrinters = [&](const ApiRequest& req) { return HandleGetPrinters(spooler, log, req); };
   handlers.getPrinterResolution = StubJsonHandler;
   handlers.printImage = StubUploadHandler;
   TestServer server(std::move(handlers));

@@ -1,7 +1,7 @@
 // Receiving a posted image, storing it and handing it to the print job.
 #include "print_service/imaging/print_image.h"
 
-#include "print_service/http_api/http_api.h"
+#include "print_service/http_api/json_answer.h"
 #include "print_service/imaging/base64_decode.h"
 #include "print_service/imaging/temp_image.h"
 
@@ -10,15 +10,14 @@
 namespace {
 
 // The body's announced length, or the limit when chunks bring it.
-uint64_t ExpectedBodySize(const httplib::Request& req, size_t maxBody) {
-  if (!req.has_header("Content-Length")) return maxBody;
-  const uint64_t announced = req.get_header_value_u64("Content-Length");
-  return announced < maxBody ? announced : maxBody;
+uint64_t ExpectedBodySize(const ApiRequest& req, size_t maxBody) {
+  if (!req.announcedLength) return maxBody;
+  return *req.announcedLength < maxBody ? *req.announcedLength : maxBody;
 }
 
 // Reads the rest of a body and drops it, so that the connection stays usable.
-void DropBody(const httplib::ContentReader& contentReader) {
-  (void)contentReader([](const char*, size_t) { return true; });
+void DropBody(const ApiRequest& req) {
+  (void)req.readBody([](const char*, size_t) { return true; });
 }
 
 JsonPtr BuildPrintAnswerTree(PrintOutcome outcome) {
@@ -28,8 +27,7 @@ JsonPtr BuildPrintAnswerTree(PrintOutcome outcome) {
 
 }  // namespace
 
-PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& req,
-                               const httplib::ContentReader& contentReader) {
+PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const ApiRequest& req) {
   DiagnosticLog& log = ports.log;
   // The last parameter in the map's order names the printer, whatever its name.
   std::string printName;
@@ -47,10 +45,8 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
   const std::string imageFileName = TempImageName(threadId, ports.clock.TickCount());
   log.Line("生成唯一文件名: " + imageFileName);
 
-  if (req.is_multipart_form_data()) {
-    // Read to the end and dropped, so that the connection stays usable.
-    (void)contentReader([](const httplib::MultipartFormData&) { return true; },
-                        [](const char*, size_t) { return true; });
+  if (req.multipart) {
+    DropBody(req);
     log.Line("日");
     return PrintOutcome::kMultipart;
   }
@@ -60,16 +56,16 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& r
   const uint64_t expected = ExpectedBodySize(req, ports.maxBody);
   std::optional<FairBudget::Grant> uploadGrant = ports.budget->Acquire(expected + expected * 3 / 4, ports.turnWait);
   if (!uploadGrant) {
-    DropBody(contentReader);
+    DropBody(req);
     log.Line("no memory for the upload within the wait");
     return PrintOutcome::kBusy;
   }
   if (ports.onTurn) ports.onTurn();
 
   std::string body;
-  if (req.has_header("Content-Length")) body.reserve(static_cast<size_t>(expected));
+  if (req.announcedLength) body.reserve(static_cast<size_t>(expected));
   bool tooLarge = false;
-  const bool complete = contentReader([&](const char* data, size_t length) {
+  const bool complete = req.readBody([&](const char* data, size_t length) {
     // Past the limit the rest is read and dropped: stopping early would leave the
     // rest of the body on a kept-alive connection, to be taken for the next request.
     if (tooLarge) return true;
@@ -139,10 +135,8 @@ std::string BuildPrintAnswer(PrintOutcome outcome) {
   return PrintJson(tree.get()).value_or(std::string());
 }
 
-void HandlePrintImage(PrintImagePorts& ports, const httplib::Request& req, httplib::Response& res,
-                      const httplib::ContentReader& contentReader) {
-  SetCorsHeaders(res);
-  const PrintOutcome outcome = ProcessPrintImage(ports, req, contentReader);
+ApiAnswer HandlePrintImage(PrintImagePorts& ports, const ApiRequest& req) {
+  const PrintOutcome outcome = ProcessPrintImage(ports, req);
   JsonPtr tree = BuildPrintAnswerTree(outcome);
-  SetJsonAnswer(res, tree.get());
+  return JsonAnswer(tree.get());
 }

@@ -2,11 +2,10 @@
 #pragma once
 
 #include "common/diagnostic_log.h"
-#include "print_service/imaging/image_header.h"
 #include "common/fair_budget.h"
+#include "print_service/http_api/api_request.h"
+#include "print_service/imaging/image_header.h"
 #include "print_service/imaging/print_outcome.h"
-
-#include <httplib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -14,9 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-// A label image is far smaller; a 32-bit process must not spend its address space on one request.
-inline constexpr size_t kMaxImageBody = 64u * 1024u * 1024u;
 
 // The largest bitmap a print decodes: 32 million pixels, 128 MiB at 32 bits a
 // pixel. A 4 x 6 inch label at 600 dpi has 8.6 million, a 4 x 40 inch one at
@@ -78,12 +74,10 @@ struct PrintImagePorts {
   std::function<void()> onTurn;
 };
 
-// Everything up to the answer; the request's body is read through contentReader.
-PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const httplib::Request& req,
-                               const httplib::ContentReader& contentReader);
+// Everything up to the answer; the request's body is read through its reader.
+PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const ApiRequest& req);
 
-void HandlePrintImage(PrintImagePorts& ports, const httplib::Request& req, httplib::Response& res,
-                      const httplib::ContentReader& contentReader);
+ApiAnswer HandlePrintImage(PrintImagePorts& ports, const ApiRequest& req);
 
 // The JSON answer for an outcome.
 std::string BuildPrintAnswer(PrintOutcome outcome);

@@ -1,8 +1,8 @@
 // Answering a page's question about a queue's resolution and page size.
 #include "print_service/printers/get_printer_resolution.h"
 
-#include "print_service/http_api/http_api.h"
 #include "common/settings_store.h"
+#include "print_service/http_api/json_answer.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ JsonPtr ResultTree(const DeviceValues& v) {
 JsonPtr ErrorTree(const char* reason) { return MakeAnswer(kStatusFailure, cJSON_CreateString(reason)); }
 
 // The first "printName" in the map's order, exactly that name.
-std::string FindPrintName(const httplib::Request& req) {
+std::string FindPrintName(const ApiRequest& req) {
   for (const auto& [name, value] : req.params) {
     if (name == "printName") return value;
   }
@@ -74,9 +74,8 @@ std::string BuildResolutionError(const char* reason) {
   return PrintJson(tree.get()).value_or(std::string());
 }
 
-void HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& device, DiagnosticLog& log,
-                                const httplib::Request& req, httplib::Response& res) {
-  SetCorsHeaders(res);
+ApiAnswer HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& device, DiagnosticLog& log,
+                                     const ApiRequest& req) {
   const std::string printName = FindPrintName(req);
   JsonPtr answer;
   if (printName.empty()) {
@@ -94,5 +93,5 @@ void HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& device,
       answer = ErrorTree(lookup == DeviceLookup::kOpenFailed ? "Failed to open printer" : "Failed to create printer DC");
     }
   }
-  SetJsonAnswer(res, answer.get());
+  return JsonAnswer(answer.get());
 }

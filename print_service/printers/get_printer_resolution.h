@@ -3,8 +3,7 @@
 #pragma once
 
 #include "common/diagnostic_log.h"
-
-#include <httplib.h>
+#include "print_service/http_api/api_request.h"
 
 #include <cstdint>
 #include <optional>
@@ -62,5 +61,5 @@ int LookupCustomResolution(TraySettingsStore& store, DiagnosticLog& log, const s
 std::string BuildResolutionAnswer(const DeviceValues& values);
 std::string BuildResolutionError(const char* reason);
 
-void HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& device, DiagnosticLog& log,
-                                const httplib::Request& req, httplib::Response& res);
+ApiAnswer HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& device, DiagnosticLog& log,
+                                     const ApiRequest& req);

@@ -12,12 +12,11 @@ using Lines = std::vector<std::string>;
 
 std::string Answer(FakeSettingsStore& registry, FakePrinterDevice& device, RecordingLog& log,
                    std::vector<std::pair<std::string, std::string>> params) {
-  httplib::Request req;
+  ApiRequest req;
   for (auto& [k, v] : params) req.params.emplace(k, v);
-  httplib::Response res;
-  HandleGetPrinterResolution(registry, device, log, req, res);
-  EXPECT_EQ(res.get_header_value("Access-Control-Allow-Origin"), "*");
-  EXPECT_EQ(res.get_header_value("Content-Type"), "application/json");
+  const ApiAnswer res = HandleGetPrinterResolution(registry, device, log, req);
+  EXPECT_EQ(res.status, 200);
+  EXPECT_EQ(res.contentType, "application/json");
   return res.body;
 }
 

@@ -36,11 +36,9 @@ std::string Ask(const std::string& printName) {
   RegistrySettingsStore registry;
   SpoolerPrinterDevice device;
   RecordingLog log;
-  httplib::Request req;
+  ApiRequest req;
   req.params.emplace("printName", printName);
-  httplib::Response res;
-  HandleGetPrinterResolution(registry, device, log, req, res);
-  return res.body;
+  return HandleGetPrinterResolution(registry, device, log, req).body;
 }
 
 TEST(ResolutionOnWine, OutcomeRowsWithRealQueues) {

@@ -116,9 +116,7 @@ TEST(SpoolerListing, NonAsciiQueueNameIsListedAsUtf8) {
 
   SpoolerPrinterEnumerator spooler;
   RecordingLog log;
-  httplib::Request req;
-  httplib::Response res;
-  HandleGetPrinters(spooler, log, req, res);
+  const ApiAnswer res = HandleGetPrinters(spooler, log, ApiRequest());
   EXPECT_NE(res.body.find("\"name\":\t\"" + utf8 + "\""), std::string::npos) << res.body;
 }
 

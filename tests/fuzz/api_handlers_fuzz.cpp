@@ -8,6 +8,7 @@
 #include "common/settings_store.h"
 #include "common/text_convert.h"
 #include "print_service/http_api/http_api.h"
+#include "print_service/http_api/json_answer.h"
 #include "print_service/imaging/base64_decode.h"
 #include "print_service/imaging/print_image.h"
 #include "print_service/printers/get_printer_resolution.h"
@@ -50,8 +51,11 @@ httplib::Request MakeRequest(const Fields& fields, bool readsForm) {
   return req;
 }
 
-JsonPtr ParseAnswer(const httplib::Response& res) {
-  FUZZ_REQUIRE(res.status == -1);  // left to the library, which sends 200
+// The handler's answer as the route adapter sends it.
+JsonPtr ParseAnswer(const ApiAnswer& answer) {
+  httplib::Response res;
+  SendAnswer(answer, res);
+  FUZZ_REQUIRE(res.status == 200);
   FUZZ_REQUIRE(res.get_header_value("Content-Type") == "application/json");
   FUZZ_REQUIRE(res.get_header_value("Access-Control-Allow-Origin") == "*");
   FUZZ_REQUIRE(res.get_header_value("Access-Control-Allow-Methods") == "GET, OPTIONS, POST, HEAD");
@@ -107,8 +111,7 @@ void FuzzGetPrinters(const Fields& fields) {
   spooler.FailNextCalls(spoolerFails);
   RecordingLog log;
   const httplib::Request req = MakeRequest(fields, true);
-  httplib::Response res;
-  HandleGetPrinters(spooler, log, req, res);
+  const ApiAnswer res = HandleGetPrinters(spooler, log, ToApiRequest(req));
 
   const bool local = HasParam(req, "onlyLocal");
   const bool online = HasParam(req, "onlyOnline");
@@ -170,8 +173,7 @@ void FuzzGetPrinterResolution(const Fields& fields) {
     registry.resolutionByPath[directory + "\\" + printName + ".ini"] =
         fields[4].empty() ? std::nullopt : std::optional<std::string>(fields[4]);
   }
-  httplib::Response res;
-  HandleGetPrinterResolution(registry, device, log, req, res);
+  const ApiAnswer res = HandleGetPrinterResolution(registry, device, log, ToApiRequest(req));
 
   JsonPtr root = ParseAnswer(res);
   const bool pathLike = printName == "." || printName == ".." ||
@@ -234,21 +236,15 @@ void FuzzPrintImage(const Fields& fields) {
   PrintImagePorts ports{store, printer, clock, log, maxBody};
   // The library hands the body over in pieces; their size must not matter.
   const size_t chunk = OptionByte(options, 3) == 0 ? body.size() + 1 : OptionByte(options, 3);
-  const httplib::ContentReader reader(
-      [&](httplib::ContentReceiver receiver) {
-        for (size_t at = 0; at < body.size(); at += chunk) {
-          if (!receiver(body.data() + at, std::min(chunk, body.size() - at))) return false;
-        }
-        return true;
-      },
-      [&](httplib::MultipartContentHeader header, httplib::ContentReceiver receiver) {
-        httplib::MultipartFormData part;
-        part.name = "file";
-        return header(part) && receiver(body.data(), body.size());
-      });
   const httplib::Request req = MakeRequest(fields, false);
-  httplib::Response res;
-  HandlePrintImage(ports, req, res, reader);
+  ApiRequest request = ToApiRequest(req);
+  request.readBody = [&](const BodyReceiver& receive) {
+    for (size_t at = 0; at < body.size(); at += chunk) {
+      if (!receive(body.data() + at, std::min(chunk, body.size() - at))) return false;
+    }
+    return true;
+  };
+  const ApiAnswer res = HandlePrintImage(ports, request);
 
   JsonPtr root = ParseAnswer(res);
   FUZZ_REQUIRE(MemberNames(root.get()) == (std::vector<std::string>{"statusCode", "resultInfo"}));

@@ -1,5 +1,5 @@
 // Bounded reads of regular files.
-#include "common/file_read_posix.h"
+#include "linux_agent/file_read_posix.h"
 
 #include <sys/stat.h>
 

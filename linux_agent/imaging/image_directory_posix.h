@@ -1,6 +1,7 @@
 // The per-user directory of stored images on POSIX systems.
 #pragma once
 
+#include "linux_agent/file_read_posix.h"
 #include "print_service/imaging/temp_image.h"
 
 #include <optional>
@@ -21,10 +22,9 @@ class ImageDirectory {
   // nullopt with the reason when the directory is missing and cannot be made,
   // or may not be used.
   static std::optional<ImageDirectory> Open(const std::string& path, std::string& reason);
-  ImageDirectory(ImageDirectory&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+  ImageDirectory(ImageDirectory&&) noexcept = default;
   ImageDirectory& operator=(ImageDirectory&&) = delete;
   ImageDirectory(const ImageDirectory&) = delete;
-  ~ImageDirectory();
 
   const std::string& path() const { return path_; }
   // name inside the directory, never followed if it is a link; 0600, truncated
@@ -38,6 +38,6 @@ class ImageDirectory {
 
  private:
   ImageDirectory(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  int fd_;
+  UniqueFd fd_;
   std::string path_;
 };

@@ -1,7 +1,7 @@
 // Default resolution and media of a CUPS destination, as a printer DC would give them.
-#include "print_service/printers/cups_printer_device_cups.h"
+#include "linux_agent/printers/cups_printer_device_cups.h"
 
-#include "print_service/printers/cups_destinations_cups.h"
+#include "linux_agent/printers/cups_destinations_cups.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
 // The label's PDF drawn with cairo.
-#include "print_service/imaging/label_pdf.h"
+#include "linux_agent/imaging/label_pdf.h"
 
 #include <cairo-pdf.h>
 #include <cairo.h>

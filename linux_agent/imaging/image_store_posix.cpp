@@ -1,7 +1,7 @@
 // Storing posted images and deleting old ones in the per-user directory.
-#include "print_service/imaging/image_store_posix.h"
+#include "linux_agent/imaging/image_store_posix.h"
 
-#include "print_service/imaging/image_directory_posix.h"
+#include "linux_agent/imaging/image_directory_posix.h"
 #include "print_service/imaging/temp_image.h"
 
 #include <chrono>
@@ -28,13 +28,13 @@ bool RuntimeImageStore::Save(const std::string& fileName, std::string_view bytes
     return false;
   }
   const std::string path = dir->path() + "/" + fileName;
-  log_.WideLine("尝试保存图片到: " + path);
+  log_.Line("storing the image as " + path);
   const int error = dir->Write(fileName, bytes);
   if (error != 0) {
-    log_.WideLine("保存图片文件失败，错误代码: " + std::to_string(error) + " (" + std::strerror(error) + ")");
+    log_.Line("storing the image failed: " + std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")");
     return false;
   }
-  log_.WideLine("图片文件已成功保存到: " + path + ", 写入字节数: " + std::to_string(bytes.size()));
+  log_.Line("image stored: " + std::to_string(bytes.size()) + " bytes");
   return true;
 }
 
@@ -46,11 +46,11 @@ void PruneImageDirectory(const std::string& directory, DiagnosticLog& log) {
   if (!dir) return;  // nothing of ours can be in a directory we may not use
   const CleanupPlan plan = PlanCleanup(dir->ListStoredImages(), kTempImagesKept, &StoredImagesInUse());
   if (plan.found <= kTempImagesKept) return;
-  log.WideLine("发现 " + std::to_string(plan.found) + " 个临时文件，保留最近10个，删除 " +
-               std::to_string(plan.found - kTempImagesKept) + " 个旧文件");
+  log.Line(std::to_string(plan.found) + " stored images: keeping the newest " + std::to_string(kTempImagesKept) +
+           ", deleting " + std::to_string(plan.found - kTempImagesKept));
   for (const std::wstring& wide : plan.toDelete) {
     const std::string name = Narrow(wide);
-    if (dir->Remove(name)) log.WideLine("已删除旧文件: " + name);
+    if (dir->Remove(name)) log.Line("deleted " + name);
   }
 }
 

@@ -1,10 +1,10 @@
 // The per-user image directory against the real file system: what it refuses,
 // what it never follows, and the housekeeping over it.
-#include "print_service/imaging/image_directory_posix.h"
-#include "print_service/imaging/image_store_posix.h"
+#include "linux_agent/imaging/image_directory_posix.h"
+#include "linux_agent/imaging/image_store_posix.h"
 
 #include "testing/recording_log.h"
-#include "testing/temp_dir_posix.h"
+#include "linux_agent/testing/temp_dir_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -139,7 +139,7 @@ TEST(ImageDirectory, HousekeepingKeepsTheNewestTenAndWhatIsInUse) {
   EXPECT_EQ(ReadTextFile(path + "/tempKL_1_0.jpg"), "x");  // not one of ours
   const std::vector<std::string> lines = log.lines();
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0], "W:发现 15 个临时文件，保留最近10个，删除 5 个旧文件");
+  EXPECT_EQ(lines[0], "15 stored images: keeping the newest 10, deleting 5");
 }
 
 TEST(RuntimeImageStore, RefusedDirectoryStoresNothingAndSaysWhy) {

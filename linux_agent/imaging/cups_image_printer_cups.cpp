@@ -1,13 +1,13 @@
 // The print job: the stored image decoded, drawn into a PDF page of its own size
 // at the queue's resolution, and streamed to CUPS as one document.
-#include "print_service/imaging/cups_image_printer_cups.h"
+#include "linux_agent/imaging/cups_image_printer_cups.h"
 
 #include "common/scope_guard.h"
-#include "print_service/imaging/image_directory_posix.h"
-#include "print_service/imaging/label_bitmap.h"
-#include "print_service/imaging/label_pdf.h"
+#include "linux_agent/imaging/image_directory_posix.h"
+#include "linux_agent/imaging/label_bitmap.h"
+#include "linux_agent/imaging/label_pdf.h"
 #include "print_service/imaging/paper_size.h"
-#include "print_service/printers/cups_destinations_cups.h"
+#include "linux_agent/printers/cups_destinations_cups.h"
 
 #include <cups/cups.h>
 
@@ -39,13 +39,13 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   switch (OpenQueue(printName, queue)) {
     case QueueOpening::kOk: break;
     case QueueOpening::kNotListed:
-      log_.Line("无法打开打印机: no queue is named " + printName);
+      log_.Line("finding the queue: CUPS lists no queue named " + printName);
       return PrintOutcome::kOpenPrinterFailed;
     case QueueOpening::kUnreachable:
-      log_.Line("无法打开打印机: " + std::string(cupsLastErrorString()));
+      log_.Line("finding the queue: CUPS cannot be reached for " + printName + ": " + cupsLastErrorString());
       return PrintOutcome::kOpenPrinterFailed;
     case QueueOpening::kNoSettings:
-      log_.Line("no default resolution for " + printName + ": " + cupsLastErrorString());
+      log_.Line("finding the queue: no default resolution for " + printName + ": " + cupsLastErrorString());
       return PrintOutcome::kPrinterSettingsFailed;
   }
   http_t* http = queue.http.get();
@@ -53,7 +53,7 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   cups_dinfo_t* info = queue.info.get();
   const int xDpi = queue.xDpi;
   const int yDpi = queue.yDpi;
-  log_.Line("打印机分辨率: " + Decimal(xDpi) + "x" + Decimal(yDpi) + " DPI");
+  log_.Line("queue " + printName + ": " + Decimal(xDpi) + "x" + Decimal(yDpi) + " dpi");
 
   // An image that cannot be loaded is not replaced by a placeholder: it would
   // waste a label and hide the fault. The file stays for the housekeeping.
@@ -61,28 +61,32 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   const std::optional<ImageDirectory> dir = ImageDirectory::Open(imageDirectory_, reason);
   std::optional<std::string> bytes = dir ? dir->Read(imageFileName, kMaxImageBody) : std::nullopt;
   if (!bytes) {
-    log_.WideLine("加载图片失败: " + imageDirectory_ + "/" + imageFileName + (dir ? "" : " (" + reason + ")"));
+    log_.Line("reading the stored image failed: " + imageDirectory_ + "/" + imageFileName +
+              (dir ? "" : " (the directory " + reason + ")"));
     return PrintOutcome::kLoadImageFailed;
   }
   LabelBitmap bitmap;
   const DecodeResult decoded = DecodeLabelBitmap(*bytes, kMaxImagePixels, bitmap);
   bytes.reset();
-  if (decoded == DecodeResult::kTooManyPixels) return PrintOutcome::kImageHasTooManyPixels;
+  if (decoded == DecodeResult::kTooManyPixels) {
+    log_.Line("decoding the image: more than " + Decimal(static_cast<long long>(kMaxImagePixels)) + " pixels");
+    return PrintOutcome::kImageHasTooManyPixels;
+  }
   if (decoded != DecodeResult::kOk) {
-    log_.WideLine("加载图片失败: " + imageDirectory_ + "/" + imageFileName);
+    log_.Line("decoding the image failed: " + imageDirectory_ + "/" + imageFileName);
     return PrintOutcome::kLoadImageFailed;
   }
-  log_.WideLine("成功加载图片: " + imageDirectory_ + "/" + imageFileName);
+  log_.Line("image decoded: " + Decimal(bitmap.width) + " x " + Decimal(bitmap.height) + " pixels");
 
   // The same bound as the paper of the Windows build, and what the PDF writer takes.
   const PaperSize paper = PaperSizeFor(xDpi, bitmap.width, bitmap.height);
   if (!FitsDevMode(paper) || bitmap.width > kMaxPdfEdgePixels || bitmap.height > kMaxPdfEdgePixels) {
+    log_.Line("making the PDF: the image is too large for one page");
     return PrintOutcome::kImageTooLargeForPage;
   }
   const uint32_t width = bitmap.width;
   const uint32_t height = bitmap.height;
   const std::string pageSize = CustomPageSize(PagePoints(bitmap.width, xDpi), PagePoints(bitmap.height, yDpi));
-  log_.Print(pageSize + "\n");
 
   // Drawn before a job exists: a PDF that cannot be made leaves nothing in the queue.
   std::string pdf;
@@ -92,10 +96,11 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   });
   bitmap = LabelBitmap();
   if (!drawn) {
-    log_.Line("绘制位图失败");
+    log_.Line("making the PDF failed");
     return PrintOutcome::kDrawFailed;
   }
-  log_.Print("1--位图大小：" + Decimal(width) + " x " + Decimal(height) + "\n");
+  log_.Line("PDF made: " + Decimal(width) + " x " + Decimal(height) + " dots, " + Decimal(static_cast<long long>(pdf.size())) +
+            " bytes, page " + pageSize);
 
   // Exactly the image's page, never fitted to the queue's default media.
   cups_option_t* options = nullptr;
@@ -106,30 +111,30 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   int jobId = 0;
   if (cupsCreateDestJob(http, dest, info, &jobId, kJobTitle, optionCount, options) != IPP_STATUS_OK ||
       jobId <= 0) {
-    log_.Line("StartDoc 错误，错误代码：" + std::string(cupsLastErrorString()) + " | work id:" + Decimal(jobId));
+    log_.Line("creating the job failed: " + std::string(cupsLastErrorString()));
     return PrintOutcome::kStartDocFailed;
   }
   // A job that did not get its whole document is cancelled, not left waiting.
   ScopeGuard cancelJob([&] { (void)cupsCancelDestJob(http, dest, jobId); });
-  log_.Line("作业编号：" + Decimal(jobId));
+  log_.Line("job " + Decimal(jobId) + " created on " + printName);
 
   if (cupsStartDestDocument(http, dest, info, jobId, kJobTitle, CUPS_FORMAT_PDF, 0, nullptr, 1) !=
       HTTP_STATUS_CONTINUE) {
-    log_.Print("StartPage 错误\n");
+    log_.Line("sending the job's document failed: " + std::string(cupsLastErrorString()));
     return PrintOutcome::kStartPageFailed;
   }
   const bool sent = cupsWriteRequestData(http, pdf.data(), pdf.size()) == HTTP_STATUS_CONTINUE;
   // The request is ended either way, so that the server's answer is read.
   const ipp_status_t finished = cupsFinishDestDocument(http, dest, info);
   if (!sent) {
-    log_.Line("EndPage 错误，错误代码：" + std::string(cupsLastErrorString()));
+    log_.Line("sending the PDF failed: " + std::string(cupsLastErrorString()));
     return PrintOutcome::kEndPageFailed;
   }
   if (finished != IPP_STATUS_OK) {
-    log_.Line("EndDoc 错误，错误代码：" + std::string(cupsLastErrorString()));
+    log_.Line("CUPS did not accept the job: " + std::string(cupsLastErrorString()));
     return PrintOutcome::kEndDocFailed;
   }
   cancelJob.Dismiss();
-  log_.Print("打印顺利完成了. o(∩_∩)o \n");
+  log_.Line("job " + Decimal(jobId) + " sent");
   return PrintOutcome::kPrinted;
 }

@@ -1,8 +1,8 @@
 // Destinations through libcups.
-#include "print_service/printers/cups_destinations_cups.h"
+#include "linux_agent/printers/cups_destinations_cups.h"
 
 #include "common/text_convert.h"
-#include "print_service/printers/cups_queue_attributes.h"
+#include "linux_agent/printers/cups_queue_attributes.h"
 #include "print_service/printers/queue_name_rule.h"
 
 #include <cmath>

@@ -2,13 +2,13 @@
 #include "print_service/http_api/http_api.h"
 
 #include "common/diagnostic_log.h"
-#include "print_service/imaging/cups_image_printer_cups.h"
-#include "print_service/imaging/image_directory_posix.h"
-#include "print_service/imaging/image_store_posix.h"
+#include "linux_agent/imaging/cups_image_printer_cups.h"
+#include "linux_agent/imaging/image_directory_posix.h"
+#include "linux_agent/imaging/image_store_posix.h"
 #include "print_service/imaging/print_image.h"
-#include "print_service/printers/cups_destinations_cups.h"
-#include "print_service/printers/cups_printer_device_cups.h"
-#include "print_service/printers/file_settings_store_posix.h"
+#include "linux_agent/printers/cups_destinations_cups.h"
+#include "linux_agent/printers/cups_printer_device_cups.h"
+#include "linux_agent/printers/file_settings_store_posix.h"
 #include "print_service/printers/get_printer_resolution.h"
 #include "print_service/printers/get_printers.h"
 
@@ -67,17 +67,14 @@ int RunHttpServer() {
   log->Line("data directory: " + dataDirectory + ", images: " + imageDirectory);
 
   HttpServerSetup setup;
-  setup.handlers.getPrinterResolution = [log, dataDirectory](const httplib::Request& req, httplib::Response& res) {
+  setup.handlers.getPrinterResolution = [log, dataDirectory](const ApiRequest& req) {
     FileSettingsStore store(dataDirectory);
     CupsPrinterDevice device;
-    HandleGetPrinterResolution(store, device, *log, req, res);
+    return HandleGetPrinterResolution(store, device, *log, req);
   };
   setup.handlers.getPrinters = MakeListingHandler(enumerator, log);
   auto print = std::make_shared<PrintRoute>(*log, imageDirectory);
-  setup.handlers.printImage = [print](const httplib::Request& req, httplib::Response& res,
-                                      const httplib::ContentReader& reader) {
-    HandlePrintImage(print->ports, req, res, reader);
-  };
+  setup.handlers.printImage = [print](const ApiRequest& req) { return HandlePrintImage(print->ports, req); };
   setup.housekeeping = [imageDirectory] { CleanupImageDirectory(imageDirectory); };
   setup.socketOptions = ExclusivePortSocketOptions();
   setup.onListening = [log](int port) { log->Line("listening on 127.0.0.1:" + std::to_string(port)); };

@@ -10,9 +10,9 @@
 #include "print_service/imaging/system_request_clock_win.h"
 #include "print_service/printers/get_printer_resolution.h"
 #include "print_service/printers/get_printers.h"
-#include "print_service/printers/tray_settings_store_win.h"
-#include "print_service/printers/spooler_printer_device_win.h"
 #include "print_service/printers/printer_enumerator_win.h"
+#include "print_service/printers/spooler_printer_device_win.h"
+#include "print_service/printers/tray_settings_store_win.h"
 
 #include <memory>
 
@@ -31,30 +31,20 @@ struct PrintRoute {
 
 }  // namespace
 
-httplib::SocketOptions ExclusivePortSocketOptions() {
-  return [](socket_t sock) {
-    BOOL on = TRUE;
-    (void)setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on));
-  };
-}
-
 int RunHttpServer() {
   // Owned by the handlers, which may outlive this function on worker threads at exit.
   auto spooler = std::make_shared<SpoolerPrinterEnumerator>();
   auto log = std::make_shared<StdoutLog>();
 
   HttpServerSetup setup;
-  setup.handlers.getPrinterResolution = [log](const httplib::Request& req, httplib::Response& res) {
+  setup.handlers.getPrinterResolution = [log](const ApiRequest& req) {
     RegistrySettingsStore registry;  // keys opened per request
     SpoolerPrinterDevice device;
-    HandleGetPrinterResolution(registry, device, *log, req, res);
+    return HandleGetPrinterResolution(registry, device, *log, req);
   };
   setup.handlers.getPrinters = MakeListingHandler(spooler, log);
   auto print = std::make_shared<PrintRoute>(*log);
-  setup.handlers.printImage = [print, log](const httplib::Request& req, httplib::Response& res,
-                                           const httplib::ContentReader& reader) {
-    HandlePrintImage(print->ports, req, res, reader);
-  };
+  setup.handlers.printImage = [print](const ApiRequest& req) { return HandlePrintImage(print->ports, req); };
   setup.housekeeping = CleanupTempImages;
   setup.socketOptions = ExclusivePortSocketOptions();
   return RunHttpServerWith(std::move(setup));

@@ -1,5 +1,5 @@
 // The label's PDF: a page of exactly the bitmap's size, the bitmap embedded at its own pixels.
-#include "print_service/imaging/label_pdf.h"
+#include "linux_agent/imaging/label_pdf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The settings files as the agent reads them from its data directory.
-#include "print_service/printers/file_settings_store_posix.h"
+#include "linux_agent/printers/file_settings_store_posix.h"
 
 #include "testing/recording_log.h"
-#include "testing/temp_dir_posix.h"
+#include "linux_agent/testing/temp_dir_posix.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

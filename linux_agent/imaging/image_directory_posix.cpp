@@ -1,8 +1,8 @@
 // Stored images through a directory descriptor: every name is opened relative to
 // the directory that was checked, never through a path that could be swapped.
-#include "print_service/imaging/image_directory_posix.h"
+#include "linux_agent/imaging/image_directory_posix.h"
 
-#include "common/file_read_posix.h"
+#include "linux_agent/file_read_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -69,12 +69,8 @@ std::optional<ImageDirectory> ImageDirectory::Open(const std::string& path, std:
   return directory;
 }
 
-ImageDirectory::~ImageDirectory() {
-  if (fd_ >= 0) (void)close(fd_);
-}
-
 int ImageDirectory::Write(const std::string& name, std::string_view bytes) const {
-  UniqueFd file(openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueFd file(openat(fd_.Get(), name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (file.Get() < 0) return errno;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -87,28 +83,26 @@ int ImageDirectory::Write(const std::string& name, std::string_view bytes) const
 }
 
 std::optional<std::string> ImageDirectory::Read(const std::string& name, size_t limit) const {
-  const UniqueFd file(openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd file(openat(fd_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   return ReadRegularFile(file.Get(), limit);
 }
 
 std::vector<FoundFile> ImageDirectory::ListStoredImages() const {
   std::vector<FoundFile> files;
   // The listing gets a descriptor of its own: closedir closes it.
-  const int listFd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listFd < 0) return files;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(listFd), closedir);
-  if (!dir) {
-    (void)close(listFd);
-    return files;
-  }
+  UniqueFd listFd(openat(fd_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (listFd.Get() < 0) return files;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(listFd.Get()), closedir);
+  if (!dir) return files;
+  (void)listFd.Release();  // closedir closes it now
   while (const struct dirent* entry = readdir(dir.get())) {
     const std::string_view name(entry->d_name);
     if (!IsStoredImageName(name)) continue;
     struct stat st;
-    if (fstatat(fd_, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (fstatat(fd_.Get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     files.push_back({std::wstring(name.begin(), name.end()), ModificationTime(st), S_ISDIR(st.st_mode)});
   }
   return files;
 }
 
-bool ImageDirectory::Remove(const std::string& name) const { return unlinkat(fd_, name.c_str(), 0) == 0; }
+bool ImageDirectory::Remove(const std::string& name) const { return unlinkat(fd_.Get(), name.c_str(), 0) == 0; }

@@ -1,7 +1,7 @@
 // Reading "Resolution" from <data directory>/<queue>.ini.
-#include "print_service/printers/file_settings_store_posix.h"
+#include "linux_agent/printers/file_settings_store_posix.h"
 
-#include "common/file_read_posix.h"
+#include "linux_agent/file_read_posix.h"
 #include "common/profile_text.h"
 #include "common/settings_store.h"
 

@@ -1,8 +1,8 @@
 // Decoding with stb_image (only the four formats are compiled in) and blending onto white.
-#include "print_service/imaging/label_bitmap.h"
+#include "linux_agent/imaging/label_bitmap.h"
 
 #include "print_service/imaging/image_header.h"
-#include "print_service/imaging/stb_image_formats.h"
+#include "linux_agent/imaging/stb_image_formats.h"
 
 #include <climits>
 #include <cstring>

@@ -1,6 +1,6 @@
 /* The decoder of Debian's libstb-dev, compiled here with only PNG, JPEG, GIF and
    BMP: the other formats of stb_image are not reachable from a posted image. */
-#include "print_service/imaging/stb_image_formats.h"
+#include "linux_agent/imaging/stb_image_formats.h"
 
 #define STBI_ONLY_PNG
 #define STBI_ONLY_JPEG

@@ -15,6 +15,8 @@ class UniqueFd {
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&&) = delete;
   int Get() const { return fd_; }
   // Gives the descriptor up, for a caller that closes it and wants the result.
   int Release() {

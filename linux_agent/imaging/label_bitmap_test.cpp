@@ -1,7 +1,7 @@
 // Decoding posted images for the agent: the four formats, nothing else, white under transparency.
-#include "print_service/imaging/label_bitmap.h"
+#include "linux_agent/imaging/label_bitmap.h"
 
-#include "testing/image_encoder.h"
+#include "linux_agent/testing/image_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A label as a one-page PDF of exactly its bitmap's size.
 #pragma once
 
-#include "print_service/imaging/label_bitmap.h"
+#include "linux_agent/imaging/label_bitmap.h"
 
 #include <cstddef>
 #include <functional>

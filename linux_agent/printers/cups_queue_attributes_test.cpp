@@ -1,5 +1,5 @@
 // What a CUPS destination's options mean for the listing filters.
-#include "print_service/printers/cups_queue_attributes.h"
+#include "linux_agent/printers/cups_queue_attributes.h"
 
 #include "print_service/printers/printer_filter.h"
 

@@ -1,8 +1,8 @@
 // The CUPS adapters against a real cupsd with the test harness's queues
 // (KELO, KeloTest203, KeloTest300), and against a scripted IPP server for the
 // queues a test machine's cupsd cannot have: remote and discovered ones.
-#include "print_service/printers/cups_destinations_cups.h"
-#include "print_service/printers/cups_printer_device_cups.h"
+#include "linux_agent/printers/cups_destinations_cups.h"
+#include "linux_agent/printers/cups_printer_device_cups.h"
 #include "print_service/printers/get_printers.h"
 #include "print_service/printers/printer_filter.h"
 

@@ -1,5 +1,5 @@
 /* Tests: stb_image_write from Debian's libstb-dev, in memory. */
-#include "testing/image_encoder.h"
+#include "linux_agent/testing/image_encoder.h"
 
 #include <stdlib.h>
 #include <string.h>

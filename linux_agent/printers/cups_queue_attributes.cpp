@@ -1,5 +1,5 @@
 // CUPS destination options to the listing's attribute bits.
-#include "print_service/printers/cups_queue_attributes.h"
+#include "linux_agent/printers/cups_queue_attributes.h"
 
 #include "print_service/printers/printer_filter.h"
 
