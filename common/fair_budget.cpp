@@ -39,6 +39,11 @@ void FairBudget::Release(uint64_t bytes) {
   ServeWaitingLocked();
 }
 
+size_t FairBudget::Waiting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waiting_.size();
+}
+
 uint64_t FairBudget::InUse() {
   std::lock_guard<std::mutex> lock(mutex_);
   return used_;

@@ -40,6 +40,8 @@ class FairBudget {
 
   uint64_t total() const { return total_; }
   uint64_t InUse();
+  // Callers waiting for their turn now.
+  size_t Waiting();
 
  private:
   struct Waiter {

@@ -40,14 +40,18 @@ TEST(FairBudget, ServesInArrivalOrder) {
     EXPECT_TRUE(grant);
     std::this_thread::sleep_for(milliseconds(20));
   });
-  std::this_thread::sleep_for(milliseconds(50));
+  // Each step waits until the one before is queued, however slowly the threads start.
+  auto waitUntilWaiting = [&budget](size_t n) {
+    for (int i = 0; i < 500 && budget.Waiting() < n; ++i) std::this_thread::sleep_for(milliseconds(10));
+  };
+  waitUntilWaiting(1);
   EXPECT_FALSE(budget.Acquire(10, milliseconds(50)));  // behind the large one, gives up
   std::thread small([&] {
     auto grant = budget.Acquire(20, milliseconds(5000));  // fits only once the large one is done
     smallAt = order++;
     EXPECT_TRUE(grant);
   });
-  std::this_thread::sleep_for(milliseconds(50));
+  waitUntilWaiting(2);
   EXPECT_EQ(order, 0) << "40 are free, but the large request came first";
   first.reset();
   large.join();

@@ -3,6 +3,8 @@
 
 #include "common/windows_include.h"
 
+#include <setupapi.h>
+#include <winsvc.h>
 #include <winspool.h>
 
 #include <utility>
@@ -110,6 +112,50 @@ struct BitmapTraits {
   static void Close(Type h) { (void)DeleteObject(h); }
 };
 
+struct WindowStationTraits {
+  using Type = HWINSTA;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)CloseWindowStation(h); }
+};
+
+struct DesktopTraits {
+  using Type = HDESK;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)CloseDesktop(h); }
+};
+
+struct DeviceNotifyTraits {
+  using Type = HDEVNOTIFY;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)UnregisterDeviceNotification(h); }
+};
+
+struct LibraryTraits {
+  using Type = HMODULE;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)FreeLibrary(h); }
+};
+
+struct DeviceInfoSetTraits {
+  using Type = HDEVINFO;
+  static Type Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { (void)SetupDiDestroyDeviceInfoList(h); }
+};
+
+struct ServiceHandleTraits {
+  using Type = SC_HANDLE;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)CloseServiceHandle(h); }
+};
+
+// A lock on a movable global block (GlobalLock), undone by GlobalUnlock; the
+// block's own owner must outlive it.
+struct GlobalLockTraits {
+  using Type = HGLOBAL;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { (void)GlobalUnlock(h); }
+};
+
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 using UniqueFile = UniqueOwner<FileHandleTraits>;
 using UniquePrinter = UniqueOwner<PrinterHandleTraits>;
@@ -121,3 +167,10 @@ using UniqueLocal = UniqueOwner<LocalMemoryTraits>;
 using UniqueSid = UniqueOwner<SidTraits>;
 using UniqueFind = UniqueOwner<FindTraits>;
 using UniqueBitmap = UniqueOwner<BitmapTraits>;
+using UniqueWindowStation = UniqueOwner<WindowStationTraits>;
+using UniqueDesktop = UniqueOwner<DesktopTraits>;
+using UniqueDeviceNotify = UniqueOwner<DeviceNotifyTraits>;
+using UniqueLibrary = UniqueOwner<LibraryTraits>;
+using UniqueDeviceInfoSet = UniqueOwner<DeviceInfoSetTraits>;
+using UniqueService = UniqueOwner<ServiceHandleTraits>;
+using UniqueGlobalLock = UniqueOwner<GlobalLockTraits>;

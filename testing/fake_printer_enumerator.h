@@ -8,11 +8,26 @@
 #include <mutex>
 #include <thread>
 
+// What a listing shows of a queue: written {name, server, attributes} in the tests.
+struct ListedQueue {
+  std::string name;
+  std::string serverName;
+  uint32_t attributes = 0;
+};
+
 class FakePrinterEnumerator final : public PrinterEnumerator {
  public:
-  explicit FakePrinterEnumerator(std::vector<QueueRecord> records = {}) : records_(std::move(records)) {}
+  explicit FakePrinterEnumerator(const std::vector<ListedQueue>& queues = {}) { SetRecords(queues); }
 
-  void SetRecords(std::vector<QueueRecord> records) {
+  void SetRecords(const std::vector<ListedQueue>& queues) {
+    std::vector<QueueRecord> records;
+    for (const ListedQueue& queue : queues) {
+      QueueRecord record;
+      record.name = queue.name;
+      record.serverName = queue.serverName;
+      record.attributes = queue.attributes;
+      records.push_back(std::move(record));
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     records_ = std::move(records);
   }

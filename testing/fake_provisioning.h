@@ -10,7 +10,7 @@
 class FakeSpooler final : public QueueSpooler, public QueueState {
  public:
   struct Queue {
-    QueueRecord2 record;
+    QueueRecord record;
     std::optional<uint32_t> position;
     bool opens = true;
   };
@@ -20,7 +20,12 @@ class FakeSpooler final : public QueueSpooler, public QueueState {
 
   void Add(const std::string& name, const std::string& driver, std::optional<uint32_t> position,
            uint32_t attributes = 0, uint32_t status = 0) {
-    queues.push_back({{name, driver, attributes, status}, position, true});
+    QueueRecord record;
+    record.name = name;
+    record.driver = driver;
+    record.attributes = attributes;
+    record.status = status;
+    queues.push_back({std::move(record), position, true});
   }
   Queue* Find(const std::string& name) {
     for (Queue& q : queues) {
@@ -34,9 +39,9 @@ class FakeSpooler final : public QueueSpooler, public QueueState {
     return names;
   }
 
-  std::optional<std::vector<QueueRecord2>> EnumerateQueues() override {
+  std::optional<std::vector<QueueRecord>> EnumerateQueues() override {
     if (failEnumeration) return std::nullopt;
-    std::vector<QueueRecord2> records;
+    std::vector<QueueRecord> records;
     for (const Queue& q : queues) records.push_back(q.record);
     return records;
   }
@@ -74,7 +79,7 @@ class FakeSpooler final : public QueueSpooler, public QueueState {
     log.push_back("position " + name + " = " + std::to_string(position));
     if (Queue* q = Find(name)) q->position = position;
   }
-  std::optional<QueueRecord2> ReadRecord(const std::string& name) override {
+  std::optional<QueueRecord> ReadRecord(const std::string& name) override {
     Queue* q = Find(name);
     if (q == nullptr || !q->opens) return std::nullopt;
     return q->record;
@@ -82,7 +87,7 @@ class FakeSpooler final : public QueueSpooler, public QueueState {
   void SetWorkOffline(const std::string& name, bool offline) override {
     log.push_back(std::string(offline ? "offline " : "online ") + name);
     if (Queue* q = Find(name)) {
-      q->record.attributes = offline ? (q->record.attributes | kWorkOffline) : (q->record.attributes & ~kWorkOffline);
+      q->record.attributes = offline ? (q->record.attributes | kAttributeWorkOffline) : (q->record.attributes & ~kAttributeWorkOffline);
     }
   }
   void ResetStatus(const std::string& name) override {

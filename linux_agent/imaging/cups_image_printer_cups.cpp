@@ -40,13 +40,13 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
     case QueueOpening::kOk: break;
     case QueueOpening::kNotListed:
       log_.Line("finding the queue: CUPS lists no queue named " + printName);
-      return PrintOutcome::kOpenPrinterFailed;
+      return PrintOutcome::kPrinterUnavailable;
     case QueueOpening::kUnreachable:
       log_.Line("finding the queue: CUPS cannot be reached for " + printName + ": " + cupsLastErrorString());
-      return PrintOutcome::kOpenPrinterFailed;
+      return PrintOutcome::kPrinterUnavailable;
     case QueueOpening::kNoSettings:
       log_.Line("finding the queue: no default resolution for " + printName + ": " + cupsLastErrorString());
-      return PrintOutcome::kPrinterSettingsFailed;
+      return PrintOutcome::kPrinterSettingsUnavailable;
   }
   http_t* http = queue.http.get();
   cups_dest_t* dest = queue.dest;
@@ -63,7 +63,7 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   if (!bytes) {
     log_.Line("reading the stored image failed: " + imageDirectory_ + "/" + imageFileName +
               (dir ? "" : " (the directory " + reason + ")"));
-    return PrintOutcome::kLoadImageFailed;
+    return PrintOutcome::kImageUnreadable;
   }
   LabelBitmap bitmap;
   const DecodeResult decoded = DecodeLabelBitmap(*bytes, kMaxImagePixels, bitmap);
@@ -74,7 +74,7 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   }
   if (decoded != DecodeResult::kOk) {
     log_.Line("decoding the image failed: " + imageDirectory_ + "/" + imageFileName);
-    return PrintOutcome::kLoadImageFailed;
+    return PrintOutcome::kImageUnreadable;
   }
   log_.Line("image decoded: " + Decimal(bitmap.width) + " x " + Decimal(bitmap.height) + " pixels");
 
@@ -97,7 +97,7 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   bitmap = LabelBitmap();
   if (!drawn) {
     log_.Line("making the PDF failed");
-    return PrintOutcome::kDrawFailed;
+    return PrintOutcome::kImageNotDrawn;
   }
   log_.Line("PDF made: " + Decimal(width) + " x " + Decimal(height) + " dots, " + Decimal(static_cast<long long>(pdf.size())) +
             " bytes, page " + pageSize);
@@ -112,7 +112,7 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   if (cupsCreateDestJob(http, dest, info, &jobId, kJobTitle, optionCount, options) != IPP_STATUS_OK ||
       jobId <= 0) {
     log_.Line("creating the job failed: " + std::string(cupsLastErrorString()));
-    return PrintOutcome::kStartDocFailed;
+    return PrintOutcome::kJobNotStarted;
   }
   // A job that did not get its whole document is cancelled, not left waiting.
   ScopeGuard cancelJob([&] { (void)cupsCancelDestJob(http, dest, jobId); });
@@ -121,18 +121,18 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   if (cupsStartDestDocument(http, dest, info, jobId, kJobTitle, CUPS_FORMAT_PDF, 0, nullptr, 1) !=
       HTTP_STATUS_CONTINUE) {
     log_.Line("sending the job's document failed: " + std::string(cupsLastErrorString()));
-    return PrintOutcome::kStartPageFailed;
+    return PrintOutcome::kPageNotStarted;
   }
   const bool sent = cupsWriteRequestData(http, pdf.data(), pdf.size()) == HTTP_STATUS_CONTINUE;
   // The request is ended either way, so that the server's answer is read.
   const ipp_status_t finished = cupsFinishDestDocument(http, dest, info);
   if (!sent) {
     log_.Line("sending the PDF failed: " + std::string(cupsLastErrorString()));
-    return PrintOutcome::kEndPageFailed;
+    return PrintOutcome::kPageNotFinished;
   }
   if (finished != IPP_STATUS_OK) {
     log_.Line("CUPS did not accept the job: " + std::string(cupsLastErrorString()));
-    return PrintOutcome::kEndDocFailed;
+    return PrintOutcome::kJobNotFinished;
   }
   cancelJob.Dismiss();
   log_.Line("job " + Decimal(jobId) + " sent");

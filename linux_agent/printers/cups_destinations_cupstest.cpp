@@ -71,10 +71,10 @@ TEST(CupsDevice, DefaultResolutionAndMediaOfTheTestQueues) {
       {"KeloTest203", DeviceLookup::kOk, {203, 203, 812, 1218, 203}},    // 4 x 6 in
       {"KELO", DeviceLookup::kOk, {203, 203, 812, 1218, 203}},
       {"", DeviceLookup::kOk, {203, 203, 812, 1218, 203}},               // no name: KELO
-      {"KeloNoSuchQueue", DeviceLookup::kOpenFailed, {}},
-      {"keloTest300", DeviceLookup::kOpenFailed, {}},                    // exactly the name
-      {"KeloTest300/instance", DeviceLookup::kOpenFailed, {}},
-      {"ipp://127.0.0.1:631/printers/KeloTest300", DeviceLookup::kOpenFailed, {}},
+      {"KeloNoSuchQueue", DeviceLookup::kPrinterUnavailable, {}},
+      {"keloTest300", DeviceLookup::kPrinterUnavailable, {}},                    // exactly the name
+      {"KeloTest300/instance", DeviceLookup::kPrinterUnavailable, {}},
+      {"ipp://127.0.0.1:631/printers/KeloTest300", DeviceLookup::kPrinterUnavailable, {}},
   };
   CupsPrinterDevice device;
   for (const auto& row : rows) {

@@ -42,8 +42,8 @@ DeviceLookup CupsPrinterDevice::Query(const std::string& printName, DeviceValues
   switch (OpenQueue(printName, queue)) {
     case QueueOpening::kOk: break;
     case QueueOpening::kNotListed:
-    case QueueOpening::kUnreachable: return DeviceLookup::kOpenFailed;
-    case QueueOpening::kNoSettings: return DeviceLookup::kCreateDcFailed;
+    case QueueOpening::kUnreachable: return DeviceLookup::kPrinterUnavailable;
+    case QueueOpening::kNoSettings: return DeviceLookup::kDeviceUnavailable;
   }
   values.xDpi = queue.xDpi;
   values.yDpi = queue.yDpi;

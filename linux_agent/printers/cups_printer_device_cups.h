@@ -5,7 +5,7 @@
 
 class CupsPrinterDevice final : public PrinterDevice {
  public:
-  // kOpenFailed for a name CUPS does not list or a server that cannot be
-  // reached; kCreateDcFailed when the queue names no default resolution.
+  // kPrinterUnavailable for a name CUPS does not list or a server that cannot
+  // be reached; kDeviceUnavailable when the queue names no default resolution.
   DeviceLookup Query(const std::string& printName, DeviceValues& values) override;
 };

@@ -32,7 +32,7 @@ struct ServerLimits {
   // upload takes well under a second on loopback; a page that trickles its
   // headers or body is cut off here instead of holding a thread.
   std::chrono::milliseconds requestDeadline{8000};
-  // How long a kept-alive connection may wait for its next request (as before).
+  // How long a kept-alive connection may wait for its next request.
   std::chrono::milliseconds keepAliveIdle{5000};
   // How often an idle connection looks whether it was closed for room or the
   // server stops; closing also wakes it at once where the system allows.

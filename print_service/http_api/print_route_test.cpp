@@ -56,8 +56,25 @@ TEST_F(PrintImageRoute, AMultipartUploadIsReadThroughAndRefused) {
   ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kPrinted);
 }
 
+TEST_F(PrintImageRoute, AChunkedUploadIsReadInFull) {
+  const std::string body = "data:image/png;base64,QUJD";
+  auto client = server_.Client();
+  auto res = client.Post(
+      kPathPrintImage,
+      [&body](size_t, httplib::DataSink& sink) {
+        sink.write(body.data(), 10);
+        sink.write(body.data() + 10, body.size() - 10);
+        sink.done();
+        return true;
+      },
+      "text/plain");
+  ExpectAnswer(res, PrintOutcome::kPrinted);
+  ASSERT_EQ(store_.saved.size(), 1u);
+  EXPECT_EQ(store_.saved[0].bytes, "ABC");
+}
+
 TEST_F(PrintImageRoute, TheQueueIsNamedByTheDecodedQueryParameter) {
-  ExpectAnswer(Post("?printName=no%20such%20queue", "x,QUJD"), PrintOutcome::kOpenPrinterFailed);
+  ExpectAnswer(Post("?printName=no%20such%20queue", "x,QUJD"), PrintOutcome::kPrinterUnavailable);
   EXPECT_TRUE(printer_.calls.empty());
   ExpectAnswer(Post("?printName=Label%20%231", "x,QUJD"), PrintOutcome::kPrinted);
   EXPECT_EQ(printer_.calls, (std::vector<std::string>{"Label #1 <- tempKL_508_977.JPG"}));

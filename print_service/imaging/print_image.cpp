@@ -97,7 +97,7 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const ApiRequest& req) {
   // Only a queue the spooler lists may be opened, and nothing is stored for another name.
   if (!ports.printer.MayOpen(printName)) {
     log.Line("no queue is named: " + printName);
-    return PrintOutcome::kOpenPrinterFailed;
+    return PrintOutcome::kPrinterUnavailable;
   }
 
   ImageInUse inUse(StoredImagesInUse(), imageFileName);
@@ -106,7 +106,7 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const ApiRequest& req) {
   uploadGrant.reset();
   if (!stored) {
     log.Line("文件保存失败，取消打印");
-    return PrintOutcome::kSaveFailed;
+    return PrintOutcome::kImageNotStored;
   }
   ports.store.PruneOldImages();
 

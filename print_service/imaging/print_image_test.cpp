@@ -56,20 +56,20 @@ TEST(PrintAnswer, OutcomesMapToTheirTexts) {
       {PrintOutcome::kMultipart, "Multipart upload is not supported"},
       {PrintOutcome::kInvalidDataUrl, "Invalid data URL"},
       {PrintOutcome::kBodyTooLarge, "Image data is too large"},
-      {PrintOutcome::kSaveFailed, "Failed to save image"},
-      {PrintOutcome::kOpenPrinterFailed, "Failed to open printer"},
-      {PrintOutcome::kPrinterSettingsFailed, "Failed to read printer settings"},
-      {PrintOutcome::kCreateDcFailed, "Failed to create printer DC"},
-      {PrintOutcome::kLoadImageFailed, "Failed to load image"},
+      {PrintOutcome::kImageNotStored, "Failed to save image"},
+      {PrintOutcome::kPrinterUnavailable, "Failed to open printer"},
+      {PrintOutcome::kPrinterSettingsUnavailable, "Failed to read printer settings"},
+      {PrintOutcome::kPrinterDeviceUnavailable, "Failed to create printer DC"},
+      {PrintOutcome::kImageUnreadable, "Failed to load image"},
       {PrintOutcome::kImageTooLargeForPage, "Image is too large for the page"},
-      {PrintOutcome::kStartDocFailed, "Failed to start print job"},
-      {PrintOutcome::kStartPageFailed, "Failed to start page"},
+      {PrintOutcome::kJobNotStarted, "Failed to start print job"},
+      {PrintOutcome::kPageNotStarted, "Failed to start page"},
       {PrintOutcome::kBodyIncomplete, "Image data was not received in full"},
       {PrintOutcome::kImageHasTooManyPixels, "Image is too large for the page"},
       {PrintOutcome::kBusy, "Too many images are waiting to print; try again"},
-      {PrintOutcome::kDrawFailed, "Failed to draw the image"},
-      {PrintOutcome::kEndPageFailed, "Failed to end page"},
-      {PrintOutcome::kEndDocFailed, "Failed to end print job"},
+      {PrintOutcome::kImageNotDrawn, "Failed to draw the image"},
+      {PrintOutcome::kPageNotFinished, "Failed to end page"},
+      {PrintOutcome::kJobNotFinished, "Failed to end print job"},
   };
   static_assert(kPrintOutcomeCount == 19, "every outcome has its row");
   for (const auto& [outcome, text] : failures) {
@@ -116,15 +116,15 @@ TEST_F(PrintImageHandler, ABodyAtTheLimitIsAccepted) {
 
 TEST_F(PrintImageHandler, FailuresOfStoreAndPrinterReachTheAnswer) {
   store_.succeed = false;
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kSaveFailed);
+  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kImageNotStored);
   EXPECT_TRUE(printer_.calls.empty());
   EXPECT_EQ(log_.lines().back(), "文件保存失败，取消打印");
   store_.succeed = true;
-  printer_.outcome = PrintOutcome::kOpenPrinterFailed;
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kOpenPrinterFailed);
+  printer_.outcome = PrintOutcome::kPrinterUnavailable;
+  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kPrinterUnavailable);
   // A data URL with nothing after its comma stores an empty file; the printer decides.
-  printer_.outcome = PrintOutcome::kLoadImageFailed;
-  ExpectAnswer(Post({}, "data:image/png;base64,"), PrintOutcome::kLoadImageFailed);
+  printer_.outcome = PrintOutcome::kImageUnreadable;
+  ExpectAnswer(Post({}, "data:image/png;base64,"), PrintOutcome::kImageUnreadable);
   EXPECT_EQ(store_.saved.back().bytes, "");
 }
 
@@ -155,7 +155,7 @@ TEST_F(PrintImageHandler, RefusalsBeforeStoringLeaveNothingOnDisk) {
   };
   const Case cases[] = {
       {"a bitmap over the pixel bound, by its header", {}, PngDataUrl(8193, 4096), PrintOutcome::kImageHasTooManyPixels},
-      {"a name no queue bears", {{"printName", "no such queue"}}, "x,QUJD", PrintOutcome::kOpenPrinterFailed},
+      {"a name no queue bears", {{"printName", "no such queue"}}, "x,QUJD", PrintOutcome::kPrinterUnavailable},
   };
   for (const Case& c : cases) {
     ExpectAnswer(Post(c.params, c.body), c.outcome);
@@ -175,7 +175,7 @@ TEST_F(PrintImageHandler, EachStoredImageIsFollowedByAPruneThatSparesItWhilePrin
   EXPECT_TRUE(inUseWhilePrinting);
   EXPECT_FALSE(StoredImagesInUse().Contains(L"tempKL_508_977.JPG"));
   store_.succeed = false;
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kSaveFailed);
+  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kImageNotStored);
   EXPECT_EQ(store_.prunedAfter.size(), 1u) << "no prune without a stored image";
 }
 

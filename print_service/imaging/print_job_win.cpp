@@ -62,24 +62,24 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
   std::optional<std::wstring> openable = OpenableQueue(printName);
   if (!openable) {
     log.Line("无法打开打印机: no queue is named " + printName);
-    return PrintOutcome::kOpenPrinterFailed;
+    return PrintOutcome::kPrinterUnavailable;
   }
   std::wstring wideName = std::move(*openable);
 
   UniquePrinter printer;
   if (!OpenPrinterW(wideName.data(), printer.Put(), nullptr)) {
     log.Line("无法打开打印机: " + Decimal(GetLastError()));
-    return PrintOutcome::kOpenPrinterFailed;
+    return PrintOutcome::kPrinterUnavailable;
   }
 
   QueueDevMode settings(printer.Get(), wideName);
   DEVMODEW* devMode = settings.Get();
-  if (devMode == nullptr) return PrintOutcome::kPrinterSettingsFailed;
+  if (devMode == nullptr) return PrintOutcome::kPrinterSettingsUnavailable;
 
   UniqueDC dc(CreateDCW(nullptr, wideName.c_str(), nullptr, devMode));
   if (!dc) {
     log.Line("Could not create printer DC: " + Decimal(GetLastError()));
-    return PrintOutcome::kCreateDcFailed;
+    return PrintOutcome::kPrinterDeviceUnavailable;
   }
   log.Line("打印机分辨率: " + Decimal(GetDeviceCaps(dc.Get(), LOGPIXELSX)) + "x" +
            Decimal(GetDeviceCaps(dc.Get(), LOGPIXELSY)) + " DPI");
@@ -91,7 +91,7 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
   LabelImage image;
   bool tooManyPixels = false;
   if (!LoadStoredImage(imageFileName, image, log, tooManyPixels)) {
-    return tooManyPixels ? PrintOutcome::kImageHasTooManyPixels : PrintOutcome::kLoadImageFailed;
+    return tooManyPixels ? PrintOutcome::kImageHasTooManyPixels : PrintOutcome::kImageUnreadable;
   }
   const int w = image.width();
   const int h = image.height();
@@ -115,30 +115,30 @@ PrintOutcome printImageFile(std::string printName, std::string imageFileName, Di
   const int jobId = StartDocW(dc.Get(), &docInfo);
   if (jobId <= 0) {
     log.Line("StartDoc 错误，错误代码：" + Decimal(GetLastError()) + " | work id:" + Decimal(jobId));
-    return PrintOutcome::kStartDocFailed;
+    return PrintOutcome::kJobNotStarted;
   }
   ScopeGuard abortDocument([&] { (void)AbortDoc(dc.Get()); });
   log.Line("作业编号：" + Decimal(jobId));
 
   if (StartPage(dc.Get()) <= 0) {
     log.Print("StartPage 错误\n");
-    return PrintOutcome::kStartPageFailed;
+    return PrintOutcome::kPageNotStarted;
   }
   // A page or a job the driver refused is not a success: the job is aborted
   // (the guard) and the page learns what failed.
   if (!image.Draw(dc.Get())) {
     log.Line("绘制位图失败: " + Decimal(GetLastError()));
-    return PrintOutcome::kDrawFailed;
+    return PrintOutcome::kImageNotDrawn;
   }
   log.Print("1--位图大小：" + Decimal(w) + " x " + Decimal(h) + "\n");
   if (EndPage(dc.Get()) <= 0) {
     log.Line("EndPage 错误，错误代码：" + Decimal(GetLastError()));
-    return PrintOutcome::kEndPageFailed;
+    return PrintOutcome::kPageNotFinished;
   }
   // After a failed EndDoc the spooler has already dropped the job; AbortDoc is harmless.
   if (EndDoc(dc.Get()) <= 0) {
     log.Line("EndDoc 错误，错误代码：" + Decimal(GetLastError()));
-    return PrintOutcome::kEndDocFailed;
+    return PrintOutcome::kJobNotFinished;
   }
   abortDocument.Dismiss();
   log.Print("打印顺利完成了. o(∩_∩)o \n");

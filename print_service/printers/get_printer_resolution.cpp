@@ -90,7 +90,8 @@ ApiAnswer HandleGetPrinterResolution(TraySettingsStore& store, PrinterDevice& de
     } else if (custom > 0) {
       answer = ResultTree(DeviceValues{custom, custom, 0, 0, custom});
     } else {
-      answer = ErrorTree(lookup == DeviceLookup::kOpenFailed ? "Failed to open printer" : "Failed to create printer DC");
+      answer = ErrorTree(lookup == DeviceLookup::kPrinterUnavailable ? "Failed to open printer"
+                                                                     : "Failed to create printer DC");
     }
   }
   return JsonAnswer(answer.get());

@@ -48,7 +48,7 @@ struct DeviceValues {
   int printQuality;  // 0 when the driver gave no settings block
 };
 
-enum class DeviceLookup { kOk, kOpenFailed, kCreateDcFailed };
+enum class DeviceLookup { kOk, kPrinterUnavailable, kDeviceUnavailable };
 
 struct PrinterDevice {
   virtual ~PrinterDevice() = default;

@@ -36,10 +36,10 @@ TEST(GetPrinterResolution, OutcomeTable) {
     std::string expected;
   };
   const Row rows[] = {
-      {DeviceLookup::kOpenFailed, "0", BuildResolutionError("Failed to open printer")},
-      {DeviceLookup::kOpenFailed, "306", BuildResolutionAnswer({306, 306, 0, 0, 306})},
-      {DeviceLookup::kCreateDcFailed, "0", BuildResolutionError("Failed to create printer DC")},
-      {DeviceLookup::kCreateDcFailed, "306", BuildResolutionAnswer({306, 306, 0, 0, 306})},
+      {DeviceLookup::kPrinterUnavailable, "0", BuildResolutionError("Failed to open printer")},
+      {DeviceLookup::kPrinterUnavailable, "306", BuildResolutionAnswer({306, 306, 0, 0, 306})},
+      {DeviceLookup::kDeviceUnavailable, "0", BuildResolutionError("Failed to create printer DC")},
+      {DeviceLookup::kDeviceUnavailable, "306", BuildResolutionAnswer({306, 306, 0, 0, 306})},
       {DeviceLookup::kOk, "0", BuildResolutionAnswer({203, 203, 812, 1218, 203})},
       {DeviceLookup::kOk, "306", BuildResolutionAnswer({306, 306, 812, 1218, 306})},
       {DeviceLookup::kOk, "-5", BuildResolutionAnswer({203, 203, 812, 1218, 203})},

@@ -11,7 +11,7 @@ namespace {
 using Lines = std::vector<std::string>;
 using Names = std::vector<std::string>;
 
-std::vector<QueueRecord> SampleQueues() {
+std::vector<ListedQueue> SampleQueues() {
   return {
       {"Office", "", 0},
       {"KELO", "", kAttributeWorkOffline},
@@ -55,7 +55,7 @@ TEST(EnumLocalPrinters, LogsEveryServerNameAndTheUnfilteredCount) {
 }
 
 TEST(EnumLocalPrinters, ListsMoreThanTwentyQueuesAndDuplicates) {
-  std::vector<QueueRecord> many;
+  std::vector<ListedQueue> many;
   for (int i = 0; i < 45; ++i) many.push_back({"Queue " + std::to_string(i), "", 0});
   many.push_back({"Queue 0", "", 0});
   FakePrinterEnumerator spooler(many);

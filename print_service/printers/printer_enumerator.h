@@ -1,16 +1,10 @@
 // Port to the spooler's list of local print queues.
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
+#include "common/print_queue.h"
 
-struct QueueRecord {
-  std::string name;        // UTF-8
-  std::string serverName;  // UTF-8, for the diagnostic line; empty for this machine
-  uint32_t attributes = 0;
-};
+#include <optional>
+#include <vector>
 
 struct PrinterEnumerator {
   virtual ~PrinterEnumerator() = default;

@@ -6,6 +6,7 @@
 #include "print_service/printers/spooler_printer_device_win.h"
 
 #include "common/text_convert.h"
+#include "common/size_retry_win.h"
 #include "common/unique_owner_win.h"
 #include "testing/recording_log.h"
 
@@ -20,12 +21,11 @@ using Names = std::vector<std::string>;
 
 // The spooler's own order, read independently of the adapter (level 4, names only).
 Names SpoolerOrder() {
-  DWORD needed = 0, returned = 0;
-  (void)EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &returned);
-  std::vector<BYTE> buffer(needed);
-  if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, buffer.data(), needed, &needed, &returned)) return {};
+  DWORD returned = 0;
+  SizedBuffer buffer;
+  if (!EnumPrintersWithSizeRetry(EnumPrintersW, PRINTER_ENUM_LOCAL, 4, buffer, returned)) return {};
   Names names;
-  const auto* infos = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
+  const auto* infos = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.Data());
   for (DWORD i = 0; i < returned; ++i) names.push_back(Utf8FromWide(infos[i].pPrinterName));
   return names;
 }
@@ -52,18 +52,22 @@ class WorkOffline {
     PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     UniquePrinter printer;
     if (!OpenPrinterW(const_cast<wchar_t*>(queue_), printer.Put(), &access)) return false;
-    DWORD needed = 0;
-    (void)GetPrinterW(printer.Get(), 2, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed);
-    if (!GetPrinterW(printer.Get(), 2, buffer.data(), needed, &needed)) return false;
-    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+    SizedBuffer buffer;
+    if (!CallWithSizeRetry(
+            [&](BYTE* data, DWORD size, DWORD* needed) {
+              return GetPrinterW(printer.Get(), 2, data, size, needed) != FALSE;
+            },
+            buffer)) {
+      return false;
+    }
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.Data());
     if (offline) {
       info->Attributes |= PRINTER_ATTRIBUTE_WORK_OFFLINE;
     } else {
       info->Attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_WORK_OFFLINE);
     }
     info->pSecurityDescriptor = nullptr;  // keep the queue's own
-    return SetPrinterW(printer.Get(), 2, buffer.data(), 0) != FALSE;
+    return SetPrinterW(printer.Get(), 2, buffer.Data(), 0) != FALSE;
   }
 
   const wchar_t* queue_;
@@ -134,7 +138,7 @@ TEST(QueueLookup, OnlyListedQueuesAreOpenable) {
     EXPECT_FALSE(OpenableQueue(name)) << name;
     DeviceValues values = {};
     const auto start = GetTickCount();
-    EXPECT_EQ(SpoolerPrinterDevice().Query(name, values), DeviceLookup::kOpenFailed) << name;
+    EXPECT_EQ(SpoolerPrinterDevice().Query(name, values), DeviceLookup::kPrinterUnavailable) << name;
     EXPECT_LT(GetTickCount() - start, 1000u) << name;
   }
 }

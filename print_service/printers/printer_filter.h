@@ -1,11 +1,10 @@
 // Which print queues a listing keeps: the three filters and the supported models.
 #pragma once
 
+#include "common/print_queue.h"
+
 #include <cstdint>
 #include <string_view>
-
-inline constexpr uint32_t kAttributeNetwork = 0x10;      // PRINTER_ATTRIBUTE_NETWORK
-inline constexpr uint32_t kAttributeWorkOffline = 0x400; // PRINTER_ATTRIBUTE_WORK_OFFLINE
 
 struct ListingFlags {
   bool onlyLocal = false;

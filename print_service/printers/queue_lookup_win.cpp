@@ -1,37 +1,22 @@
 // Queue names from EnumPrintersW level 4, which reads names without asking drivers or servers.
 #include "print_service/printers/queue_lookup_win.h"
 
+#include "common/size_retry_win.h"
 #include "common/text_convert.h"
 #include "common/windows_include.h"
 #include "print_service/printers/queue_name_rule.h"
 
 #include <winspool.h>
 
-#include <memory>
-#include <new>
-
-bool EnumPrintersInto(DWORD flags, DWORD level, std::unique_ptr<BYTE[]>& buffer, DWORD& returned) {
-  DWORD needed = 0;
-  DWORD size = 0;
-  buffer.reset();
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    if (EnumPrintersW(flags, nullptr, level, buffer.get(), size, &needed, &returned)) return true;
-    const DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return false;
-    buffer.reset(new (std::nothrow) BYTE[needed]);
-    if (!buffer) return false;
-    size = needed;
-  }
-  return false;
-}
-
 std::optional<std::vector<std::string>> ListQueueNames() {
-  std::unique_ptr<BYTE[]> buffer;
+  SizedBuffer buffer;
   DWORD returned = 0;
-  if (!EnumPrintersInto(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, 4, buffer, returned)) return std::nullopt;
+  if (!EnumPrintersWithSizeRetry(EnumPrintersW, PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, 4, buffer, returned)) {
+    return std::nullopt;
+  }
   std::vector<std::string> names;
   names.reserve(returned);
-  const auto* infos = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.get());
+  const auto* infos = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.Data());
   for (DWORD i = 0; i < returned; ++i) {
     if (infos[i].pPrinterName != nullptr) names.push_back(Utf8FromWide(infos[i].pPrinterName));
   }

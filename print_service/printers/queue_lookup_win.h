@@ -3,15 +3,10 @@
 
 #include "common/windows_include.h"
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// EnumPrintersW into a buffer of the size it asks for, asking again while the
-// list grows in between; false when the spooler cannot be asked.
-bool EnumPrintersInto(DWORD flags, DWORD level, std::unique_ptr<BYTE[]>& buffer, DWORD& returned);
 
 // Names (UTF-8) of the local queues and printer connections, from the spooler's
 // own list; nullopt when it cannot be asked.

@@ -27,11 +27,7 @@ QueueDevMode::QueueDevMode(HANDLE printer, std::wstring& name) {
   block_.Reset(GlobalAlloc(GHND, static_cast<SIZE_T>(size)));
   if (!block_) return;
   devMode_ = static_cast<DEVMODEW*>(GlobalLock(block_.Get()));
-  if (devMode_ != nullptr && QueueSettings(printer, name, devMode_, DM_OUT_BUFFER) < 0) Unlock();
-}
-
-void QueueDevMode::Unlock() {
   if (devMode_ == nullptr) return;
-  (void)GlobalUnlock(block_.Get());
-  devMode_ = nullptr;
+  lock_.Reset(block_.Get());
+  if (QueueSettings(printer, name, devMode_, DM_OUT_BUFFER) < 0) Unlock();
 }

@@ -10,7 +10,6 @@
 class QueueDevMode {
  public:
   QueueDevMode(HANDLE printer, std::wstring& name);
-  ~QueueDevMode() { Unlock(); }
   QueueDevMode(const QueueDevMode&) = delete;
   QueueDevMode& operator=(const QueueDevMode&) = delete;
 
@@ -18,9 +17,13 @@ class QueueDevMode {
   // not be filled; a null block must not be read.
   DEVMODEW* Get() const { return devMode_; }
   // Ends access to the block; Get() is null afterwards.
-  void Unlock();
+  void Unlock() {
+    lock_.Reset();
+    devMode_ = nullptr;
+  }
 
  private:
   UniqueGlobal block_;
+  UniqueGlobalLock lock_;  // after block_: unlocked before the block is freed
   DEVMODEW* devMode_ = nullptr;
 };

@@ -1,5 +1,6 @@
 // The tray program's file carries its icon (first icon, three 32-bit sizes) and
 // manifest; both programs carry the project's version.
+#include "common/unique_owner_win.h"
 #include "common/windows_include.h"
 
 #include <gtest/gtest.h>
@@ -31,11 +32,9 @@ class ProgramResources : public ::testing::Test {
   void SetUp() override {
     const char* path = std::getenv("KELO_PRINT_SERVICE_EXE");
     ASSERT_NE(path, nullptr) << "KELO_PRINT_SERVICE_EXE names the program file";
-    module_ = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    library_.Reset(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    module_ = library_.Get();
     ASSERT_NE(module_, nullptr) << GetLastError();
-  }
-  void TearDown() override {
-    if (module_ != nullptr) (void)FreeLibrary(module_);
   }
 
   std::string Resource(LPCWSTR type, LPCWSTR name) {
@@ -46,6 +45,7 @@ class ProgramResources : public ::testing::Test {
     return bytes ? std::string(static_cast<const char*>(bytes), SizeofResource(module_, info)) : std::string();
   }
 
+  UniqueLibrary library_;
   HMODULE module_ = nullptr;
 };
 

@@ -93,12 +93,12 @@ bool HasParam(const httplib::Request& req, const char* name) { return req.params
 
 void FuzzGetPrinters(const Fields& fields) {
   const std::string_view options = fields[0];
-  std::vector<QueueRecord> records;
+  std::vector<ListedQueue> records;
   bool allUtf8 = true;
   for (size_t i = 4; i < fields.size(); ++i) {
     if (fields[i].empty()) continue;
     const auto bits = static_cast<unsigned char>(fields[i][0]);
-    QueueRecord record;
+    ListedQueue record;
     record.name = std::string(fields[i].substr(1));
     record.attributes = ((bits & 1) != 0 ? kAttributeNetwork : 0u) | ((bits & 2) != 0 ? kAttributeWorkOffline : 0u) |
                         ((bits & 4) != 0 ? 0x40u : 0u);  // PRINTER_ATTRIBUTE_LOCAL, which no filter looks at
@@ -118,7 +118,7 @@ void FuzzGetPrinters(const Fields& fields) {
   const bool supported = HasParam(req, "onlySupported");
   std::vector<std::string> expected;
   if (!spoolerFails) {
-    for (const QueueRecord& r : records) {
+    for (const ListedQueue& r : records) {
       if (local && (r.attributes & kAttributeNetwork) != 0) continue;
       if (online && (r.attributes & kAttributeWorkOffline) != 0) continue;
       if (supported && r.name != "KELO" && r.name != "R52 Label Printer" && r.name != "KELO520") continue;
@@ -213,10 +213,10 @@ void FuzzGetPrinterResolution(const Fields& fields) {
     const std::string reason = StringMember(root.get(), "resultInfo");
     if (printName.empty()) {
       FUZZ_REQUIRE(reason == "Printer name is required");
-    } else if (device.lookup == DeviceLookup::kOpenFailed) {
+    } else if (device.lookup == DeviceLookup::kPrinterUnavailable) {
       FUZZ_REQUIRE(reason == "Failed to open printer");
     } else {
-      FUZZ_REQUIRE(device.lookup == DeviceLookup::kCreateDcFailed);
+      FUZZ_REQUIRE(device.lookup == DeviceLookup::kDeviceUnavailable);
       FUZZ_REQUIRE(reason == "Failed to create printer DC");
     }
   }
@@ -280,14 +280,14 @@ void FuzzPrintImage(const Fields& fields) {
              size && uint64_t{size->width} * size->height > kMaxImagePixels) {
     expected = PrintOutcome::kImageHasTooManyPixels;
   } else if ((req.params.empty() ? std::string() : req.params.rbegin()->second) == printer.refusedName) {
-    expected = PrintOutcome::kOpenPrinterFailed;
+    expected = PrintOutcome::kPrinterUnavailable;
   } else {
     rejected = false;
     FUZZ_REQUIRE(store.saved.size() == 1);
     FUZZ_REQUIRE(store.saved[0].fileName == "tempKL_508_977.JPG");
     FUZZ_REQUIRE(store.saved[0].bytes == base64Decode(*DataUrlPayload(body)));
     if (!store.succeed) {
-      expected = PrintOutcome::kSaveFailed;
+      expected = PrintOutcome::kImageNotStored;
       FUZZ_REQUIRE(printer.calls.empty());
     } else {
       // The last parameter in name order names the queue, whatever its name.

@@ -21,7 +21,7 @@ namespace {
 class FlakySpooler final : public QueueSpooler {
  public:
   FlakySpooler(FakeSpooler& spooler, int failingCall) : spooler_(spooler), failingCall_(failingCall) {}
-  std::optional<std::vector<QueueRecord2>> EnumerateQueues() override {
+  std::optional<std::vector<QueueRecord>> EnumerateQueues() override {
     if (++calls_ == failingCall_) return std::nullopt;
     return spooler_.EnumerateQueues();
   }
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (line[0] == 'Q') {
       if (spooler.Find(rest) != nullptr) continue;  // the spooler's names are unique
       spooler.Add(rest, (a & 1) != 0 ? t.driverName : "Other Driver",
-                  (a & 16) != 0 ? std::nullopt : std::optional<uint32_t>(b), (a & 2) != 0 ? kWorkOffline : 0u,
+                  (a & 16) != 0 ? std::nullopt : std::optional<uint32_t>(b), (a & 2) != 0 ? kAttributeWorkOffline : 0u,
                   (a & 4) != 0 ? 0x80u : 0u);
       spooler.queues.back().opens = (a & 8) == 0;
     } else if (line[0] == 'P') {

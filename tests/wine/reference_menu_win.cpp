@@ -30,6 +30,7 @@ std::wstring FromHex(const wchar_t* hex) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const UniqueLocal argvBlock(argv);
   if (argv == nullptr || argc < 5) return 2;
   const int x = _wtoi(argv[1]);
   const int y = _wtoi(argv[2]);
@@ -51,6 +52,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   (void)SetForegroundWindow(window);
   (void)TrackPopupMenu(menu.Get(), 0, x, y, 0, window, nullptr);
   (void)DestroyWindow(window);
-  LocalFree(argv);
   return 0;
 }

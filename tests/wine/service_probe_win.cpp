@@ -20,13 +20,6 @@
 
 namespace {
 
-struct ServiceHandleTraits {
-  using Type = SC_HANDLE;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)CloseServiceHandle(h); }
-};
-using UniqueService = UniqueOwner<ServiceHandleTraits>;
-
 void Print(const SERVICE_STATUS& s) {
   std::printf("state=%lu exit=%lu specific=%lu controls=%lu type=0x%lx checkpoint=%lu hint=%lu\n", s.dwCurrentState,
               s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwControlsAccepted, s.dwServiceType, s.dwCheckPoint,
@@ -115,9 +108,9 @@ int Watch(const char* name, DWORD state, DWORD timeoutMs) {
 }
 
 int Queues(const char* driver) {
-  const std::optional<std::vector<QueueRecord2>> records = SpoolerQueues().EnumerateQueues();
+  const std::optional<std::vector<QueueRecord>> records = SpoolerQueues().EnumerateQueues();
   if (!records) return 1;
-  for (const QueueRecord2& r : *records) {
+  for (const QueueRecord& r : *records) {
     if (r.driver == driver) std::printf("%s|%u|%u\n", r.name.c_str(), r.attributes, r.status);
   }
   return 0;

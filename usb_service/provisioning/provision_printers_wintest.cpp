@@ -48,8 +48,8 @@ class PassOnWine : public ::testing::Test {
   // Name to attributes, for the queues of the test's driver.
   std::map<std::string, uint32_t> Queues() {
     std::map<std::string, uint32_t> queues;
-    if (std::optional<std::vector<QueueRecord2>> records = spooler.EnumerateQueues()) {
-      for (const QueueRecord2& r : *records) {
+    if (std::optional<std::vector<QueueRecord>> records = spooler.EnumerateQueues()) {
+      for (const QueueRecord& r : *records) {
         if (r.driver == kTestLabelDriver) queues[r.name] = r.attributes;
       }
     }
@@ -82,25 +82,25 @@ TEST_F(PassOnWine, QueuesFollowThePrintersPluggedInAndOut) {
   EXPECT_EQ(spooler.ReadPosition("KeloPassTest #1"), std::optional<uint32_t>(2));
   EXPECT_EQ(PrintType("KeloPassTest"), 3);
   EXPECT_EQ(PrintType("KeloPassTest #1"), 6);
-  for (const auto& [name, attributes] : queues) EXPECT_EQ(attributes & kWorkOffline, 0u) << name;
+  for (const auto& [name, attributes] : queues) EXPECT_EQ(attributes & kAttributeWorkOffline, 0u) << name;
 
   ASSERT_TRUE(a.Register(false));  // the first printer unplugged
   Pass();
   queues = Queues();
   EXPECT_EQ(queues.size(), 1u) << "surplus deleted";
   ASSERT_EQ(queues.count("KeloPassTest"), 1u);
-  EXPECT_EQ(queues["KeloPassTest"] & kWorkOffline, 0u);
+  EXPECT_EQ(queues["KeloPassTest"] & kAttributeWorkOffline, 0u);
   EXPECT_EQ(PrintType("KeloPassTest"), 6) << "the base queue takes the printer still connected";
 
   ASSERT_TRUE(b.Register(false));  // the last one too
   Pass();
   queues = Queues();
   ASSERT_EQ(queues.size(), 1u) << "the first queue always stays";
-  EXPECT_NE(queues["KeloPassTest"] & kWorkOffline, 0u);
+  EXPECT_NE(queues["KeloPassTest"] & kAttributeWorkOffline, 0u);
 
   ASSERT_TRUE(b.SetAnswer(Answer(kStateEnabled, 6)) && b.Register(true));
   Pass();
-  EXPECT_EQ(Queues()["KeloPassTest"] & kWorkOffline, 0u) << "back online";
+  EXPECT_EQ(Queues()["KeloPassTest"] & kAttributeWorkOffline, 0u) << "back online";
 }
 
 TEST_F(PassOnWine, StateCode12KeepsAQueueWithinTheEnabledCountAsItIs) {
@@ -110,24 +110,24 @@ TEST_F(PassOnWine, StateCode12KeepsAQueueWithinTheEnabledCountAsItIs) {
   ASSERT_TRUE(a.Register() && a.SetAnswer(Answer(kStateKeepQueueState, 3)));
   ASSERT_TRUE(b.Register() && b.SetAnswer(Answer(kStateEnabled, 6)));
   spooler.SetWorkOffline("KeloPassTest", true);  // by hand
-  ASSERT_NE(Queues()["KeloPassTest"] & kWorkOffline, 0u);
+  ASSERT_NE(Queues()["KeloPassTest"] & kAttributeWorkOffline, 0u);
 
   Pass();
   ASSERT_EQ(Queues().size(), 1u);
-  EXPECT_NE(Queues()["KeloPassTest"] & kWorkOffline, 0u) << "state 12 leaves it offline";
+  EXPECT_NE(Queues()["KeloPassTest"] & kAttributeWorkOffline, 0u) << "state 12 leaves it offline";
 
   ASSERT_TRUE(a.SetAnswer(Answer(kStateEnabled, 3)));
   Pass();
-  EXPECT_EQ(Queues()["KeloPassTest"] & kWorkOffline, 0u) << "state 8 puts it online";
+  EXPECT_EQ(Queues()["KeloPassTest"] & kAttributeWorkOffline, 0u) << "state 8 puts it online";
 }
 
 TEST_F(PassOnWine, QueuesOfOtherDriversAndAnEmptyDriverNameChangeNothing) {
   ASSERT_TRUE(a.Register() && a.SetAnswer(Answer(kStateEnabled, 3)));
-  const std::optional<std::vector<QueueRecord2>> before = spooler.EnumerateQueues();
+  const std::optional<std::vector<QueueRecord>> before = spooler.EnumerateQueues();
   ASSERT_TRUE(before);
   ProvisioningPorts ports{bus, spooler, spooler, settings};
   ProvisionPrintersWith(ports, {"KeloPassTest", "", "FILE:"});
-  const std::optional<std::vector<QueueRecord2>> after = spooler.EnumerateQueues();
+  const std::optional<std::vector<QueueRecord>> after = spooler.EnumerateQueues();
   ASSERT_TRUE(after);
   ASSERT_EQ(after->size(), before->size());
   for (size_t i = 0; i < after->size(); ++i) {

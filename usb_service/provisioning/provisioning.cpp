@@ -7,16 +7,16 @@
 namespace {
 
 struct MakerQueue {
-  QueueRecord2 record;
+  QueueRecord record;
   uint32_t position;  // 0 when unreadable
   bool hasPosition;
 };
 
 std::optional<std::vector<MakerQueue>> FindMakerQueues(ProvisioningPorts& ports, const QueueTemplate& t) {
-  std::optional<std::vector<QueueRecord2>> records = ports.spooler.EnumerateQueues();
+  std::optional<std::vector<QueueRecord>> records = ports.spooler.EnumerateQueues();
   if (!records) return std::nullopt;
   std::vector<MakerQueue> queues;
-  for (const QueueRecord2& record : *records) {
+  for (const QueueRecord& record : *records) {
     if (record.driver != t.driverName) continue;
     if (queues.size() == kMaxQueues) break;  // the list has its bound; the rest wait for a later pass
     const std::optional<uint32_t> position = ports.state.ReadPosition(record.name);
@@ -71,7 +71,7 @@ void ProvisionPrintersWith(ProvisioningPorts& ports, const QueueTemplate& t) {
   int j = static_cast<int>(queues->size());
   if (j < enablePrinterNum) {
     for (int n = j + 1; n <= enablePrinterNum; ++n) {
-      // Born numbered from 0; step 8 gives the first one the base name.
+      // Born numbered from 0; the renaming below gives the first one the base name.
       ports.spooler.AddPrinterQueue(t.printerName + " #" + std::to_string(n - 1), t, static_cast<uint32_t>(n));
     }
     queues = FindMakerQueues(ports, t);
@@ -113,13 +113,13 @@ void ProvisionPrintersWith(ProvisioningPorts& ports, const QueueTemplate& t) {
     const ConfigBlock block = reads.BlockOfDevice(m);
     if (!ports.state.CanOpen(name)) continue;
     const uint32_t position = ports.state.ReadPosition(name).value_or(0);
-    const std::optional<QueueRecord2> record = ports.state.ReadRecord(name);
+    const std::optional<QueueRecord> record = ports.state.ReadRecord(name);
     if (!record) continue;
     if (position > static_cast<uint32_t>(enablePrinterNum)) {
-      if ((record->attributes & kWorkOffline) == 0) ports.state.SetWorkOffline(name, true);
+      if ((record->attributes & kAttributeWorkOffline) == 0) ports.state.SetWorkOffline(name, true);
     } else if (block.StateCode() != kStateKeepQueueState) {
       if (record->status != 0) ports.state.ResetStatus(name);
-      if ((record->attributes & kWorkOffline) != 0) ports.state.SetWorkOffline(name, false);
+      if ((record->attributes & kAttributeWorkOffline) != 0) ports.state.SetWorkOffline(name, false);
     }
   }
 }

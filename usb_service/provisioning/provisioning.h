@@ -2,6 +2,7 @@
 // its persistent Position and named after one base name.
 #pragma once
 
+#include "common/print_queue.h"
 #include "common/settings_store.h"
 
 #include <cstdint>
@@ -17,7 +18,6 @@ struct QueueTemplate {
 
 inline constexpr size_t kMaxDevices = 10;
 inline constexpr size_t kMaxQueues = 256;
-inline constexpr uint32_t kWorkOffline = 0x400;
 
 // One configuration read: the block, and whether the printer let the read time out.
 struct ConfigRead {
@@ -35,17 +35,10 @@ struct PrinterBus {
   virtual ConfigRead ReadPrinterConfig(const std::string& devicePath) { return {GetPrinterConfig(devicePath), false}; }
 };
 
-struct QueueRecord2 {
-  std::string name;
-  std::string driver;
-  uint32_t attributes = 0;
-  uint32_t status = 0;
-};
-
 // The spooler's queues as the pass changes them.
 struct QueueSpooler {
   virtual ~QueueSpooler() = default;
-  virtual std::optional<std::vector<QueueRecord2>> EnumerateQueues() = 0;  // nullopt: the pass ends
+  virtual std::optional<std::vector<QueueRecord>> EnumerateQueues() = 0;  // nullopt: the pass ends
   // Adds the queue and, when that worked, sets its Position.
   virtual void AddPrinterQueue(const std::string& name, const QueueTemplate& queueTemplate, uint32_t position) = 0;
   virtual void DeletePrinterByName(const std::string& name) = 0;
@@ -61,7 +54,7 @@ struct QueueState {
   virtual std::optional<uint32_t> ReadPosition(const std::string& name) = 0;
   virtual void WritePosition(const std::string& name, uint32_t position) = 0;
   // Level-2 record: attributes and status as they are now.
-  virtual std::optional<QueueRecord2> ReadRecord(const std::string& name) = 0;
+  virtual std::optional<QueueRecord> ReadRecord(const std::string& name) = 0;
   virtual void SetWorkOffline(const std::string& name, bool offline) = 0;
   virtual void ResetStatus(const std::string& name) = 0;
 };

@@ -88,7 +88,7 @@ TEST(ProvisioningRunner, KeepsTheLastTemplateReadWhenTheKeyCannotBeOpened) {
 
   bus.Unplug("dev-a");
   runner.RunPass(ports, source, longName);  // key gone: the template of the last pass holds
-  EXPECT_NE(spooler.Find("Label")->record.attributes & kWorkOffline, 0u) << "still counted as the maker's queue";
+  EXPECT_NE(spooler.Find("Label")->record.attributes & kAttributeWorkOffline, 0u) << "still counted as the maker's queue";
   EXPECT_EQ(source.askedFor, Lines(3, longName)) << "the name is passed whole";
 }
 

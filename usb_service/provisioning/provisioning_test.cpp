@@ -37,7 +37,7 @@ TEST_F(Provisioning, FirstPrinterGetsAQueueUnderTheBaseName) {
   EXPECT_EQ(settings.log, (Lines{"bin Label type 7", "ini Label type 7"}));
   ASSERT_EQ(spooler.Names(), Lines{"Label"});
   EXPECT_EQ(spooler.Find("Label")->position, 1u);
-  EXPECT_EQ(Attributes("Label") & kWorkOffline, 0u);
+  EXPECT_EQ(Attributes("Label") & kAttributeWorkOffline, 0u);
 }
 
 TEST_F(Provisioning, SecondPrinterAddsANumberedQueueAndEachTakesItsDevicesSettings) {
@@ -66,13 +66,13 @@ TEST_F(Provisioning, LastPrinterUnpluggedKeepsTheBaseQueueOfflineUntilItReturns)
   Pass();
   EXPECT_EQ(spooler.log, Lines{"offline Label"});
   EXPECT_TRUE(settings.log.empty());
-  EXPECT_NE(Attributes("Label") & kWorkOffline, 0u);
+  EXPECT_NE(Attributes("Label") & kAttributeWorkOffline, 0u);
 
   spooler.Find("Label")->record.status = 0x80;  // PRINTER_STATUS_OFFLINE
   bus.Plug("dev-a", kStateEnabled);
   Pass();
   EXPECT_EQ(spooler.log, (Lines{"reset status Label", "online Label"}));
-  EXPECT_EQ(Attributes("Label") & kWorkOffline, 0u);
+  EXPECT_EQ(Attributes("Label") & kAttributeWorkOffline, 0u);
   EXPECT_EQ(spooler.Find("Label")->record.status, 0u);
 }
 
@@ -87,17 +87,17 @@ TEST_F(Provisioning, APrinterNeitherEnabledNorSilentAddsNothingButItsSettingsAre
 }
 
 TEST_F(Provisioning, StateCode12LeavesStatusAndOfflineFlagAlone) {
-  spooler.Add("Label", "Kelo Driver", 1, kWorkOffline, 0x80);
+  spooler.Add("Label", "Kelo Driver", 1, kAttributeWorkOffline, 0x80);
   bus.Plug("dev-a", kStateKeepQueueState);
   bus.Plug("dev-b", kStateEnabled);  // one enabled printer: Position 1 is within it
   Pass();
   EXPECT_EQ(spooler.log, Lines{});
   EXPECT_EQ(spooler.Find("Label")->record.status, 0x80u);
-  EXPECT_NE(Attributes("Label") & kWorkOffline, 0u);
+  EXPECT_NE(Attributes("Label") & kAttributeWorkOffline, 0u);
 }
 
 TEST_F(Provisioning, APrinterThatLetsAReadTimeOutIsNotReadAgainInThatPass) {
-  spooler.Add("Label", "Kelo Driver", 1, kWorkOffline);
+  spooler.Add("Label", "Kelo Driver", 1, kAttributeWorkOffline);
   spooler.Add("Label #1", "Kelo Driver", 2);
   bus.PlugSilent("dev-a");  // paired with the base queue in both later steps
   bus.Plug("dev-b", kStateEnabled, 9);
@@ -125,7 +125,7 @@ TEST_F(Provisioning, AQueueWithoutPositionSortsFirstAndIsNeverGivenOneNorMarkedO
   Pass();
   EXPECT_EQ(spooler.log, Lines{"rename Label #4 -> Label"});
   EXPECT_FALSE(spooler.Find("Label")->position.has_value());
-  EXPECT_EQ(Attributes("Label") & kWorkOffline, 0u);
+  EXPECT_EQ(Attributes("Label") & kAttributeWorkOffline, 0u);
 }
 
 TEST_F(Provisioning, QueuesOfOtherDriversAreNeverTouched) {

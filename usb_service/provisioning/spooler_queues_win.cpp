@@ -1,6 +1,7 @@
 // Print queues of the maker through winspool's ANSI functions.
 #include "usb_service/provisioning/spooler_queues_win.h"
 
+#include "common/size_retry_win.h"
 #include "common/unique_owner_win.h"
 
 #include <vector>
@@ -18,12 +19,23 @@ UniquePrinter OpenQueue(const std::string& name, DWORD access) {
   return printer;
 }
 
-// The level-2 record in its fixed buffer; nullopt when it does not fit or cannot be read.
-std::optional<std::vector<BYTE>> ReadLevel2(HANDLE printer) {
-  std::vector<BYTE> buffer(kRecordBufferSize);
-  DWORD needed = 0;
-  if (!GetPrinterA(printer, 2, buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) return std::nullopt;
+// The level-2 record; nullopt when it cannot be read.
+std::optional<SizedBuffer> ReadLevel2(HANDLE printer) {
+  SizedBuffer buffer;
+  const bool read = CallWithSizeRetry(
+      [printer](BYTE* data, DWORD size, DWORD* needed) { return GetPrinterA(printer, 2, data, size, needed) != FALSE; },
+      buffer);
+  if (!read || buffer.Data() == nullptr) return std::nullopt;
   return buffer;
+}
+
+QueueRecord RecordOf(const PRINTER_INFO_2A& info) {
+  QueueRecord record;
+  if (info.pPrinterName != nullptr) record.name = info.pPrinterName;
+  if (info.pDriverName != nullptr) record.driver = info.pDriverName;
+  record.attributes = info.Attributes;
+  record.status = info.Status;
+  return record;
 }
 
 // Reads the record, lets `change` edit it and writes it back; false when nothing was written.
@@ -31,40 +43,28 @@ template <typename Change>
 bool ChangeLevel2(const std::string& name, Change change) {
   UniquePrinter printer = OpenQueue(name, PRINTER_ALL_ACCESS);
   if (!printer) return false;
-  std::optional<std::vector<BYTE>> buffer = ReadLevel2(printer.Get());
+  std::optional<SizedBuffer> buffer = ReadLevel2(printer.Get());
   if (!buffer) return false;
-  auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer->data());
+  auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer->Data());
   if (!change(*info)) return false;
   // Null leaves them as they are: written back, the record's copies would undo a
   // change made since it was read, and the DEVMODE would pass through the ANSI code page.
   info->pSecurityDescriptor = nullptr;
   info->pDevMode = nullptr;
-  return SetPrinterA(printer.Get(), 2, buffer->data(), 0) != FALSE;
+  return SetPrinterA(printer.Get(), 2, buffer->Data(), 0) != FALSE;
 }
 
 }  // namespace
 
-std::optional<std::vector<QueueRecord2>> SpoolerQueues::EnumerateQueues() {
-  constexpr DWORD kFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
-  DWORD needed = 0;
+std::optional<std::vector<QueueRecord>> SpoolerQueues::EnumerateQueues() {
+  SizedBuffer buffer;
   DWORD returned = 0;
-  if (EnumPrintersA(kFlags, nullptr, 2, nullptr, 0, &needed, &returned)) return std::vector<QueueRecord2>();
-  std::vector<BYTE> buffer;
-  // The list can grow between the size query and the fetch.
-  for (int attempt = 0;; ++attempt) {
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || attempt == 4) return std::nullopt;
-    buffer.assign(needed + 4, 0);
-    if (EnumPrintersA(kFlags, nullptr, 2, buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned)) {
-      break;
-    }
+  if (!EnumPrintersWithSizeRetry(EnumPrintersA, PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, 2, buffer, returned)) {
+    return std::nullopt;
   }
-  std::vector<QueueRecord2> records;
-  const auto* infos = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
-  for (DWORD i = 0; i < returned; ++i) {
-    const PRINTER_INFO_2A& info = infos[i];
-    records.push_back({info.pPrinterName != nullptr ? info.pPrinterName : "",
-                       info.pDriverName != nullptr ? info.pDriverName : "", info.Attributes, info.Status});
-  }
+  std::vector<QueueRecord> records;
+  const auto* infos = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.Data());
+  for (DWORD i = 0; i < returned; ++i) records.push_back(RecordOf(infos[i]));
   return records;
 }
 
@@ -132,19 +132,20 @@ void SpoolerQueues::WritePosition(const std::string& name, uint32_t position) {
                         sizeof(value));
 }
 
-std::optional<QueueRecord2> SpoolerQueues::ReadRecord(const std::string& name) {
+std::optional<QueueRecord> SpoolerQueues::ReadRecord(const std::string& name) {
   UniquePrinter printer = OpenQueue(name, PRINTER_ALL_ACCESS);
   if (!printer) return std::nullopt;
-  std::optional<std::vector<BYTE>> buffer = ReadLevel2(printer.Get());
+  std::optional<SizedBuffer> buffer = ReadLevel2(printer.Get());
   if (!buffer) return std::nullopt;
-  const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(buffer->data());
-  return QueueRecord2{name, info->pDriverName != nullptr ? info->pDriverName : "", info->Attributes, info->Status};
+  QueueRecord record = RecordOf(*reinterpret_cast<const PRINTER_INFO_2A*>(buffer->Data()));
+  record.name = name;
+  return record;
 }
 
 void SpoolerQueues::SetWorkOffline(const std::string& name, bool offline) {
   (void)ChangeLevel2(name, [offline](PRINTER_INFO_2A& info) {
-    const DWORD attributes = offline ? (info.Attributes | PRINTER_ATTRIBUTE_WORK_OFFLINE)
-                                     : (info.Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_WORK_OFFLINE));
+    const DWORD attributes =
+        offline ? (info.Attributes | kAttributeWorkOffline) : (info.Attributes & ~kAttributeWorkOffline);
     if (attributes == info.Attributes) return false;
     info.Attributes = attributes;
     return true;

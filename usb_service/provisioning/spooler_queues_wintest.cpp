@@ -2,6 +2,7 @@
 // our own with port "FILE:" and a driver Wine has; and the queue template key.
 #include "usb_service/provisioning/spooler_queues_win.h"
 
+#include "common/size_retry_win.h"
 #include "common/unique_owner_win.h"
 #include "usb_service/provisioning/provision_printers_win.h"
 
@@ -24,10 +25,10 @@ class SpoolerOnWine : public ::testing::Test {
       for (int i = 0; i < 3; ++i) spooler.DeletePrinterByName(name);
     }
   }
-  std::optional<QueueRecord2> Listed(const std::string& name) {
-    std::optional<std::vector<QueueRecord2>> records = spooler.EnumerateQueues();
+  std::optional<QueueRecord> Listed(const std::string& name) {
+    std::optional<std::vector<QueueRecord>> records = spooler.EnumerateQueues();
     if (!records) return std::nullopt;
-    for (const QueueRecord2& r : *records) {
+    for (const QueueRecord& r : *records) {
       if (r.name == name) return r;
     }
     return std::nullopt;
@@ -38,17 +39,18 @@ class SpoolerOnWine : public ::testing::Test {
 
 TEST_F(SpoolerOnWine, AddsAQueueFromTheTemplateWithItsPosition) {
   spooler.AddPrinterQueue("KeloProvTest #0", kTemplate, 1);
-  const std::optional<QueueRecord2> listed = Listed("KeloProvTest #0");
+  const std::optional<QueueRecord> listed = Listed("KeloProvTest #0");
   ASSERT_TRUE(listed);
   EXPECT_EQ(listed->driver, "KeloTest300");
   EXPECT_EQ(spooler.ReadPosition("KeloProvTest #0"), std::optional<uint32_t>(1));
 
   UniquePrinter printer;
   ASSERT_TRUE(OpenPrinterA(const_cast<char*>("KeloProvTest #0"), printer.Put(), nullptr));
-  std::vector<BYTE> buffer(kRecordBufferSize);
-  DWORD needed = 0;
-  ASSERT_TRUE(GetPrinterA(printer.Get(), 2, buffer.data(), static_cast<DWORD>(buffer.size()), &needed));
-  const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
+  SizedBuffer buffer;
+  ASSERT_TRUE(CallWithSizeRetry(
+      [&](BYTE* data, DWORD size, DWORD* needed) { return GetPrinterA(printer.Get(), 2, data, size, needed) != FALSE; },
+      buffer));
+  const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.Data());
   EXPECT_STREQ(info->pPortName, "FILE:");
   EXPECT_STREQ(info->pPrintProcessor, "WinPrint");
   EXPECT_STREQ(info->pDatatype, "RAW");
@@ -71,9 +73,9 @@ TEST_F(SpoolerOnWine, FindsOnlyQueuesOfTheDriverAndReadsNoPositionWhereThereIsNo
   EXPECT_FALSE(spooler.ReadPosition("KeloProvTest no such queue"));
   EXPECT_FALSE(spooler.CanOpen("KeloProvTest no such queue"));
 
-  const std::optional<std::vector<QueueRecord2>> records = spooler.EnumerateQueues();
+  const std::optional<std::vector<QueueRecord>> records = spooler.EnumerateQueues();
   ASSERT_TRUE(records);
-  const auto kelo = std::find_if(records->begin(), records->end(), [](const QueueRecord2& r) { return r.name == "KELO"; });
+  const auto kelo = std::find_if(records->begin(), records->end(), [](const QueueRecord& r) { return r.name == "KELO"; });
   ASSERT_NE(kelo, records->end()) << "the harness's queue";
   EXPECT_EQ(kelo->driver, "KELO") << "each CUPS queue has a driver of its own name";
 }
@@ -91,12 +93,12 @@ TEST_F(SpoolerOnWine, ARenamedQueueIsListedUnderItsNewNameWithItsPrinterData) {
 TEST_F(SpoolerOnWine, SetsAndClearsWorkOffline) {
   spooler.AddPrinterQueue("KeloProvTest #1", kTemplate, 2);
   ASSERT_TRUE(spooler.ReadRecord("KeloProvTest #1"));
-  EXPECT_EQ(spooler.ReadRecord("KeloProvTest #1")->attributes & kWorkOffline, 0u);
+  EXPECT_EQ(spooler.ReadRecord("KeloProvTest #1")->attributes & kAttributeWorkOffline, 0u);
   spooler.SetWorkOffline("KeloProvTest #1", true);
-  EXPECT_NE(spooler.ReadRecord("KeloProvTest #1")->attributes & kWorkOffline, 0u);
-  EXPECT_NE(Listed("KeloProvTest #1")->attributes & kWorkOffline, 0u) << "seen by the enumeration too";
+  EXPECT_NE(spooler.ReadRecord("KeloProvTest #1")->attributes & kAttributeWorkOffline, 0u);
+  EXPECT_NE(Listed("KeloProvTest #1")->attributes & kAttributeWorkOffline, 0u) << "seen by the enumeration too";
   spooler.SetWorkOffline("KeloProvTest #1", false);
-  EXPECT_EQ(spooler.ReadRecord("KeloProvTest #1")->attributes & kWorkOffline, 0u);
+  EXPECT_EQ(spooler.ReadRecord("KeloProvTest #1")->attributes & kAttributeWorkOffline, 0u);
 }
 
 TEST_F(SpoolerOnWine, DeletesAQueueAndAddsNoneWithoutADriver) {

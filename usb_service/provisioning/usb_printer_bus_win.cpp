@@ -2,6 +2,7 @@
 // bounded overlapped read of the device path.
 #include "usb_service/provisioning/usb_printer_bus_win.h"
 
+#include "common/size_retry_win.h"
 #include "usb_service/provisioning/usb_device_match.h"
 #include "usb_service/provisioning/usb_print_class_win.h"
 
@@ -13,35 +14,26 @@
 
 namespace {
 
-struct DeviceInfoSetTraits {
-  using Type = HDEVINFO;
-  static Type Empty() { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) { (void)SetupDiDestroyDeviceInfoList(h); }
-};
-using UniqueDeviceInfoSet = UniqueOwner<DeviceInfoSetTraits>;
-
 // How long a cancelled read may take to come back before it is left to itself.
 constexpr DWORD kCancelGraceMs = 1000;
 
 bool FetchDevicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data, std::string& path) {
-  DWORD required = 0;
-  (void)SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);  // asks the size only
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
-    // DWORD-aligned storage for the record and its path.
-    std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    const DWORD size = required;
-    if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, &required, nullptr)) {
-      const char* begin = detail->DevicePath;
-      const size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-      path.assign(begin, strnlen(begin, room));
-      return true;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
-  }
-  return false;
+  SizedBuffer buffer;
+  const bool fetched = CallWithSizeRetry(
+      [&](BYTE* storage, DWORD size, DWORD* needed) {
+        // The record's fixed part must fit before its size field can be set;
+        // until then only the size is asked.
+        const bool fits = size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        auto* detail = fits ? reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage) : nullptr;
+        if (detail != nullptr) detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        return SetupDiGetDeviceInterfaceDetailA(set, &data, detail, fits ? size : 0, needed, nullptr) != FALSE;
+      },
+      buffer);
+  if (!fetched || buffer.Size() < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
+  const auto* detail = reinterpret_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.Data());
+  const size_t room = buffer.Size() - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+  path.assign(detail->DevicePath, strnlen(detail->DevicePath, room));
+  return true;
 }
 
 }  // namespace

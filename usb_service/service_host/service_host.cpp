@@ -76,7 +76,7 @@ void ServiceHost::ServiceMain(const std::vector<std::string>& arguments) {
   try {
     worker_ = std::thread([this] { RunPasses(); });
   } catch (const std::system_error&) {
-    // No thread to be had: passes run where they are asked for, as they once did.
+    // No thread to be had: each pass runs on the thread that asks for it.
     {
       std::lock_guard<std::mutex> lock(passMutex_);
       inlinePasses_ = true;

@@ -13,33 +13,12 @@
 
 namespace {
 
-struct WindowStationTraits {
-  using Type = HWINSTA;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)CloseWindowStation(h); }
-};
-struct DesktopTraits {
-  using Type = HDESK;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)CloseDesktop(h); }
-};
-struct DeviceNotifyTraits {
-  using Type = HDEVNOTIFY;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)UnregisterDeviceNotification(h); }
-};
-struct LibraryTraits {
-  using Type = HMODULE;
-  static Type Empty() { return nullptr; }
-  static void Close(Type h) { (void)FreeLibrary(h); }
-};
-
 using RegisterHandlerExA = SERVICE_STATUS_HANDLE(WINAPI*)(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID);
 
 class ServiceManagerSystem final : public ServiceSystem {
  public:
   bool RegisterControlHandler(const std::string& serviceName) override {
-    UniqueOwner<LibraryTraits> advapi(LoadLibraryA("advapi32.dll"));
+    UniqueLibrary advapi(LoadLibraryA("advapi32.dll"));
     if (!advapi) return false;
     auto registerHandler =
         reinterpret_cast<RegisterHandlerExA>(reinterpret_cast<void*>(GetProcAddress(advapi.Get(), "RegisterServiceCtrlHandlerExA")));
@@ -76,9 +55,9 @@ class ServiceManagerSystem final : public ServiceSystem {
 
   SERVICE_STATUS_HANDLE statusHandle = nullptr;  // not closed: the manager owns it
   UniqueHandle m_hExitEvent;
-  UniqueOwner<DeviceNotifyTraits> deviceNotification;
-  UniqueOwner<WindowStationTraits> windowStation;
-  UniqueOwner<DesktopTraits> desktop;
+  UniqueDeviceNotify deviceNotification;
+  UniqueWindowStation windowStation;
+  UniqueDesktop desktop;
 };
 
 ServiceManagerSystem g_system;
