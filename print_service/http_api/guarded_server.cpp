@@ -13,6 +13,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The methods whose body the library reads before routing.
+bool MayCarryBody(const std::string& method) {
+  return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
+}
+
 // select() takes seconds and microseconds.
 void SplitWait(std::chrono::microseconds wait, time_t& sec, time_t& usec) {
   if (wait.count() < 0) wait = std::chrono::microseconds(0);
@@ -120,7 +125,8 @@ struct GuardedServer::Connection {
   Clock::time_point idleSince = Clock::now();
   GuardedStream* stream = nullptr;
   std::chrono::milliseconds deadline{0};
-  bool bodyRefused = false;
+  int refusal = 0;                // the status that answers the request before routing; 0: none
+  bool closeAfterAnswer = false;  // the stream's place is unknown after the answer
 };
 
 namespace {
@@ -142,11 +148,24 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
     return new WorkerPool({limits_.minThreads, limits_.maxThreads, limits_.maxQueued, limits_.threadIdleExit},
                           [this] { (void)CloseIdleConnection(); });
   };
-  // A refused body was never read: answer before routing, and close.
+  // A refused request's body was never read: answer before routing, and close.
   set_pre_routing_handler([](const httplib::Request&, httplib::Response& res) {
-    if (tCurrent == nullptr || !tCurrent->bodyRefused) return HandlerResponse::Unhandled;
-    res.status = httplib::StatusCode::PayloadTooLarge_413;
+    if (tCurrent == nullptr || tCurrent->refusal == 0) return HandlerResponse::Unhandled;
+    res.status = tCurrent->refusal;
     return HandlerResponse::Handled;
+  });
+  // Whatever a handler throws answers a plain 500 with the error page; the
+  // library's own answer would carry the exception's text in a header.
+  set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) { res.status = 500; });
+  // Called after every answer. An error the library answers before routing (a
+  // request line or header it could not read) leaves the rest of that request
+  // on the wire, where it would be read as further requests and answered again;
+  // after a refusal or a failed handler the body may be half read. Only a 404
+  // follows a request read in full, so every other error ends the connection.
+  set_logger([](const httplib::Request&, const httplib::Response& res) {
+    if (tCurrent != nullptr && res.status >= 400 && res.status != httplib::StatusCode::NotFound_404) {
+      tCurrent->closeAfterAnswer = true;
+    }
   });
 }
 
@@ -218,30 +237,49 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
   bool ok = false;
   for (size_t count = keep_alive_max_count_; count > 0 && WaitForRequest(connection, stream); --count) {
     stream.StartRequest(Clock::now() + limits_.requestDeadline);
-    connection.bodyRefused = false;
+    connection.refusal = 0;
+    connection.closeAfterAnswer = false;
     bool connectionClosed = false;
-    ok = process_request(stream, remoteAddr, remotePort, localAddr, localPort, count == 1, connectionClosed,
-                         [&](httplib::Request& req) {
-                           const size_t limit = limits_.bodyLimit(req.path);
-                           if (httplib::detail::is_chunked_transfer_encoding(req.headers)) {
-                             // Chunk sizes and line ends are not counted by the library's limit.
-                             stream.LimitFurtherReads(uint64_t{limit} + limit / 8 + 4096);
-                           } else if (req.has_header("Content-Length")) {
+    auto refuse = [&](int status, httplib::Request& req) {
+      connection.refusal = status;
+      connectionClosed = true;  // the body is still on the wire
+      req.set_header("Connection", "close");
+    };
+    try {
+      ok = process_request(stream, remoteAddr, remotePort, localAddr, localPort, count == 1, connectionClosed,
+                           [&](httplib::Request& req) {
+                             const size_t limit = limits_.bodyLimit(req.path);
+                             const bool chunked = httplib::detail::is_chunked_transfer_encoding(req.headers);
+                             const bool announced = req.has_header("Content-Length");
                              bool invalid = false;
-                             const uint64_t length = httplib::detail::get_header_value_u64(
-                                 req.headers, "Content-Length", 0, 0, invalid);
-                             // An unreadable length is the library's 400; a long one is ours to refuse.
-                             if (!invalid && length > limit) {
-                               connection.bodyRefused = true;
-                               connectionClosed = true;  // the body is still on the wire
-                               req.set_header("Connection", "close");
+                             const uint64_t length =
+                                 announced ? httplib::detail::get_header_value_u64(req.headers, "Content-Length",
+                                                                                   0, 0, invalid)
+                                           : 0;
+                             if (chunked && announced) {
+                               // Two framings of one body: no browser sends that, and a
+                               // peer that reads the other one sees other requests.
+                               refuse(httplib::StatusCode::BadRequest_400, req);
+                             } else if ((chunked || length > 0 || invalid) && !MayCarryBody(req.method)) {
+                               // A GET's body is never read, so it would become the next request.
+                               refuse(httplib::StatusCode::BadRequest_400, req);
+                             } else if (chunked) {
+                               // Chunk sizes and line ends are not counted by the library's limit.
+                               stream.LimitFurtherReads(uint64_t{limit} + limit / 8 + 4096);
+                             } else if (announced) {
+                               // An unreadable length is the library's 400; a long one is ours to refuse.
+                               if (!invalid && length > limit) refuse(httplib::StatusCode::PayloadTooLarge_413, req);
+                             } else {
+                               // Without a length or chunks an HTTP/1.1 request has no body.
+                               req.set_header("Content-Length", "0");
                              }
-                           } else {
-                             // Without a length or chunks an HTTP/1.1 request has no body.
-                             req.set_header("Content-Length", "0");
-                           }
-                         });
-    if (!ok || connectionClosed || stream.Spoiled()) break;
+                           });
+    } catch (...) {
+      // Whatever reading or answering the request threw (memory while a
+      // header or body grows): this connection ends, the worker goes on.
+      ok = false;
+    }
+    if (!ok || connectionClosed || connection.closeAfterAnswer || stream.Spoiled()) break;
   }
 
   tCurrent = nullptr;

@@ -14,6 +14,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -164,6 +166,105 @@ TEST(ServerSockets, BodiesAreMeasuredBeforeTheyAreRead) {
   auto answer = client.Post(kPathGetPrinters, "onlyLocal=1", "application/x-www-form-urlencoded");
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->body, "11");
+}
+
+// Answers in what a connection sent back: their status lines (the bodies here never hold one).
+size_t AnswerCount(const std::string& received) {
+  size_t count = 0;
+  for (size_t at = 0; (at = received.find("HTTP/1.1 ", at)) != std::string::npos; at += 9) ++count;
+  return count;
+}
+
+// A request the server refuses before routing leaves its unread rest on the
+// wire; read as further requests, it would draw more answers, which the
+// client would take for the replies to its next requests.
+TEST(ServerSockets, ARefusedRequestGetsOneAnswerAndItsConnectionEnds) {
+  TestServer server(EchoLengthHandlers());
+  const std::string smuggled = "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n";
+  const HostileCase cases[] = {
+      {"an unknown method with an empty body",
+       "FOO /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nAccept: */*\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 400", true},
+      {"an unknown method without a length", "FOO /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nAccept: */*\r\n\r\n",
+       "HTTP/1.1 400", true},
+      {"a request line that is not HTTP", "hello there\r\nHost: a\r\nX: 1\r\nY: 2\r\n\r\n", "HTTP/1.1 400", true},
+      {"chunks that also announce a length",
+       "POST /klapi/PrintImage HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\nContent-Length: 0\r\n\r\n"
+       "5\r\ndata:\r\n0\r\n\r\n",
+       "HTTP/1.1 400", true},
+      {"a length that is not a number", "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nContent-Length: 1x\r\n\r\n",
+       "HTTP/1.1 400", true},
+      {"a GET whose body is another request",
+       "GET /hi HTTP/1.1\r\nHost: a\r\nContent-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled,
+       "HTTP/1.1 400", true},
+  };
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.connected());
+    (void)connection.Send(c.request);
+    bool closed = false;
+    const std::string received = connection.ReadUntilClosed(milliseconds(1000), closed);
+    EXPECT_EQ(received.rfind(c.answerStart, 0), 0u) << received.substr(0, 200);
+    EXPECT_EQ(AnswerCount(received), 1u) << received;
+    EXPECT_TRUE(closed);
+  }
+}
+
+TEST(ServerSockets, AKeptAliveConnectionGoesOnAfterARequestReadInFull) {
+  TestServer server(EchoLengthHandlers());
+  RawConnection connection(server.port());
+  ASSERT_TRUE(connection.connected());
+  ASSERT_TRUE(connection.Send("POST /nowhere HTTP/1.1\r\nHost: a\r\nContent-Length: 3\r\n\r\nabc"
+                              "GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n"
+                              "POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\n\r\nab"));
+  bool closed = false;
+  const std::string received = connection.ReadUntilClosed(milliseconds(1000), closed);
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(AnswerCount(received), 3u) << received;
+  EXPECT_EQ(received.rfind("HTTP/1.1 404", 0), 0u);
+  EXPECT_NE(received.find("HTTP/1.1 302"), std::string::npos);
+  EXPECT_EQ(received.substr(received.size() - 5), "\r\n\r\n2") << "the third saw its two bytes";
+}
+
+// What a request's processing throws ends that connection alone: the answer,
+// if any, never carries the exception's text, and the workers serve on.
+TEST(ServerSockets, WhateverARequestThrowsEndsOnlyItsConnection) {
+  ApiHandlers handlers = EchoLengthHandlers();
+  handlers.getPrinterResolution = [](const ApiRequest&) -> ApiAnswer { throw std::runtime_error("secret detail"); };
+  handlers.printImage = [](const ApiRequest&) -> ApiAnswer { throw std::bad_alloc(); };
+  ServerLimits limits = NoBodyLimitSet();
+  limits.maxThreads = 2;
+  limits.minThreads = 1;
+  // Called while the headers are looked at, outside every route handler.
+  limits.bodyLimit = [](const std::string& path) -> size_t {
+    if (path == "/throws") throw std::bad_alloc();
+    return 16 * 1024;
+  };
+  TestServer server(std::move(handlers), limits);
+  for (int round = 0; round < 4; ++round) {  // more than the workers
+    for (const char* target : {kPathGetPrinterResolution, kPathPrintImage}) {
+      SCOPED_TRACE(target);
+      RawConnection connection(server.port());
+      ASSERT_TRUE(connection.connected());
+      (void)connection.Send(std::string("POST ") + target + " HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n\r\nx");
+      bool closed = false;
+      const std::string received = connection.ReadUntilClosed(milliseconds(1000), closed);
+      EXPECT_EQ(received.rfind("HTTP/1.1 500", 0), 0u) << received;
+      EXPECT_EQ(received.find("secret"), std::string::npos) << received;
+      EXPECT_EQ(received.find("EXCEPTION_WHAT"), std::string::npos) << received;
+      EXPECT_TRUE(closed);
+    }
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.connected());
+    (void)connection.Send("POST /throws HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n");
+    bool closed = false;
+    EXPECT_EQ(connection.ReadUntilClosed(milliseconds(1000), closed), "");
+    EXPECT_TRUE(closed);
+  }
+  auto client = server.Client();
+  auto answer = client.Post(kPathGetPrinters, "abc", "text/plain");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->body, "3");
 }
 
 // A request that trickles in never holds its worker past the total deadline,

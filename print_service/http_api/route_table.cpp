@@ -7,7 +7,10 @@
 ApiRequest ToApiRequest(const httplib::Request& req) {
   ApiRequest request;
   request.params.insert(req.params.begin(), req.params.end());
-  if (req.has_header("Content-Length")) request.announcedLength = req.get_header_value_u64("Content-Length");
+  // A chunked body has no announced length, whatever else the request says.
+  if (req.has_header("Content-Length") && !httplib::detail::is_chunked_transfer_encoding(req.headers)) {
+    request.announcedLength = req.get_header_value_u64("Content-Length");
+  }
   request.multipart = req.is_multipart_form_data();
   return request;
 }

@@ -52,7 +52,11 @@ void WorkerPool::Work(std::list<std::thread>::iterator self) {
       std::function<void()> task = std::move(tasks_.front());
       tasks_.pop_front();
       lock.unlock();
-      task();
+      try {
+        task();
+      } catch (...) {
+        // A task that throws costs its own work (a connection), never the thread.
+      }
       task = nullptr;  // whatever the task captured goes before the lock is taken again
       lock.lock();
       continue;

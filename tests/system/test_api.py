@@ -160,6 +160,35 @@ class PrintServiceApi(unittest.TestCase):
                     subprocess.run([restore, queue], check=True)
                 self.assertIn(queue, names_of(listing('?onlyOnline=1')[2]))
 
+    def test_a_refused_request_gets_exactly_one_answer(self):
+        """Each request refused before routing is answered once; the connection then ends
+        (waited for a second, so that an extra answer would be seen)."""
+        cases = (
+            ('unknown method', b'FOO /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nAccept: */*\r\nContent-Length: 0\r\n\r\n'),
+            ('unknown method, no length', b'FOO /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nAccept: */*\r\n\r\n'),
+            ('chunked and a length', b'POST /klapi/PrintImage HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n'
+                                     b'Content-Length: 0\r\n\r\n5\r\ndata:\r\n0\r\n\r\n'),
+        )
+        for name, payload in cases:
+            with self.subTest(name):
+                with socket.create_connection((ks.HOST, ks.PORT), timeout=5) as s:
+                    s.sendall(payload)
+                    s.settimeout(1.0)
+                    data, closed = b'', False
+                    try:
+                        while True:
+                            chunk = s.recv(65536)
+                            if not chunk:
+                                closed = True
+                                break
+                            data += chunk
+                    except socket.timeout:
+                        pass
+                self.assertTrue(data.startswith(b'HTTP/1.1 400 '), data[:100])
+                self.assertEqual(data.count(b'HTTP/1.1 '), 1, data)
+                self.assertTrue(closed, 'the connection ends after the answer')
+        self.assertEqual(listing()[0], 200, 'and the agent serves on')
+
     def test_listens_only_on_ipv4_loopback(self):
         self.assertFalse(ks.port_open('::1', ks.PORT, socket.AF_INET6))
         self.assertEqual([address for address, _ in listeners()], ['127.0.0.1:%d' % ks.PORT])
