@@ -47,17 +47,17 @@ class PrintImageRoute : public ::testing::Test {
 };
 
 TEST_F(PrintImageRoute, AMultipartUploadIsReadThroughAndRefused) {
-  httplib::MultipartFormDataItems items = {{"file", "data:image/png;base64,QUJD", "a.png", "image/png"}};
+  httplib::MultipartFormDataItems items = {{"file", "data:image/gif;base64,R0lGODlh", "a.png", "image/png"}};
   auto client = server_.Client();
   ExpectAnswer(client.Post(kPathPrintImage, items), PrintOutcome::kMultipart);
   EXPECT_TRUE(store_.saved.empty());
   EXPECT_TRUE(printer_.calls.empty());
   // The server goes on serving.
-  ExpectAnswer(Post("", "x,QUJD"), PrintOutcome::kPrinted);
+  ExpectAnswer(Post("", "x,R0lGODlh"), PrintOutcome::kPrinted);
 }
 
 TEST_F(PrintImageRoute, AChunkedUploadIsReadInFull) {
-  const std::string body = "data:image/png;base64,QUJD";
+  const std::string body = "data:image/gif;base64,R0lGODlh";
   auto client = server_.Client();
   auto res = client.Post(
       kPathPrintImage,
@@ -70,13 +70,13 @@ TEST_F(PrintImageRoute, AChunkedUploadIsReadInFull) {
       "text/plain");
   ExpectAnswer(res, PrintOutcome::kPrinted);
   ASSERT_EQ(store_.saved.size(), 1u);
-  EXPECT_EQ(store_.saved[0].bytes, "ABC");
+  EXPECT_EQ(store_.saved[0].bytes, "GIF89a");
 }
 
 TEST_F(PrintImageRoute, TheQueueIsNamedByTheDecodedQueryParameter) {
-  ExpectAnswer(Post("?printName=no%20such%20queue", "x,QUJD"), PrintOutcome::kPrinterUnavailable);
+  ExpectAnswer(Post("?printName=no%20such%20queue", "x,R0lGODlh"), PrintOutcome::kPrinterUnavailable);
   EXPECT_TRUE(printer_.calls.empty());
-  ExpectAnswer(Post("?printName=Label%20%231", "x,QUJD"), PrintOutcome::kPrinted);
+  ExpectAnswer(Post("?printName=Label%20%231", "x,R0lGODlh"), PrintOutcome::kPrinted);
   EXPECT_EQ(printer_.calls, (std::vector<std::string>{"Label #1 <- tempKL_508_977.JPG"}));
 }
 
@@ -84,9 +84,9 @@ TEST_F(PrintImageRoute, AnOversizeBodyLeavesTheKeptAliveConnectionUsable) {
   auto client = server_.Client();
   client.set_keep_alive(true);
   for (int i = 0; i < 3; ++i) {
-    ExpectAnswer(client.Post(kPathPrintImage, std::string(20000, 'A') + ",QUJD", "text/plain"),
+    ExpectAnswer(client.Post(kPathPrintImage, std::string(20000, 'A') + ",R0lGODlh", "text/plain"),
                  PrintOutcome::kBodyTooLarge);
-    ExpectAnswer(client.Post(kPathPrintImage, "x,QUJD", "text/plain"), PrintOutcome::kPrinted);
+    ExpectAnswer(client.Post(kPathPrintImage, "x,R0lGODlh", "text/plain"), PrintOutcome::kPrinted);
   }
   EXPECT_EQ(printer_.calls.size(), 3u);
 }
@@ -101,14 +101,14 @@ TEST_F(PrintImageRoute, UploadsWaitForMemoryAndGiveUpAsBusy) {
   ASSERT_TRUE(held);
   auto client = server_.Client();
   client.set_keep_alive(true);
-  ExpectAnswer(client.Post(kPathPrintImage, "x,QUJD", "text/plain"), PrintOutcome::kBusy);
+  ExpectAnswer(client.Post(kPathPrintImage, "x,R0lGODlh", "text/plain"), PrintOutcome::kBusy);
   EXPECT_TRUE(store_.saved.empty());
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     held.reset();
   });
   ports_.turnWait = std::chrono::milliseconds(5000);
-  ExpectAnswer(client.Post(kPathPrintImage, "x,QUJD", "text/plain"), PrintOutcome::kPrinted);
+  ExpectAnswer(client.Post(kPathPrintImage, "x,R0lGODlh", "text/plain"), PrintOutcome::kPrinted);
   release.join();
   EXPECT_EQ(budget.InUse(), 0u);
 }

@@ -89,6 +89,12 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const ApiRequest& req) {
   std::string bytes = base64Decode(*payload);
   std::string().swap(body);  // the print job needs neither text nor bytes: give the memory back
 
+  // Only the four formats pages send go further: the system's decoders also
+  // parse metafiles, TIFF and icons, whose parsers no label needs exposed.
+  if (!SniffImageFormat(bytes)) {
+    log.Line("not a PNG, JPEG, GIF or BMP image: refused");
+    return PrintOutcome::kUnsupportedImageFormat;
+  }
   const std::optional<ImageSize> size = ReadImageSize(bytes);
   if (size && uint64_t{size->width} * size->height > kMaxImagePixels) {
     log.Line("image of " + std::to_string(size->width) + " x " + std::to_string(size->height) + " pixels refused");

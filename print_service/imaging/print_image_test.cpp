@@ -70,8 +70,9 @@ TEST(PrintAnswer, OutcomesMapToTheirTexts) {
       {PrintOutcome::kImageNotDrawn, "Failed to draw the image"},
       {PrintOutcome::kPageNotFinished, "Failed to end page"},
       {PrintOutcome::kJobNotFinished, "Failed to end print job"},
+      {PrintOutcome::kUnsupportedImageFormat, "Unsupported image format; send PNG, JPEG, GIF or BMP"},
   };
-  static_assert(kPrintOutcomeCount == 19, "every outcome has its row");
+  static_assert(kPrintOutcomeCount == 20, "every outcome has its row");
   for (const auto& [outcome, text] : failures) {
     EXPECT_EQ(BuildPrintAnswer(outcome),
               std::string("{\n\t\"statusCode\":\t\"10002\",\n\t\"resultInfo\":\t\"") + text + "\"\n}");
@@ -79,10 +80,10 @@ TEST(PrintAnswer, OutcomesMapToTheirTexts) {
 }
 
 TEST_F(PrintImageHandler, StoresTheDecodedBytesAndPrintsOnTheLastParameter) {
-  ExpectAnswer(Post({{"printName", "P"}, {"zz", "1"}}, "data:image/png;base64,QUJD"), PrintOutcome::kPrinted);
+  ExpectAnswer(Post({{"printName", "P"}, {"zz", "1"}}, "data:image/gif;base64,R0lGODlh"), PrintOutcome::kPrinted);
   ASSERT_EQ(store_.saved.size(), 1u);
   EXPECT_EQ(store_.saved[0].fileName, "tempKL_508_977.JPG");
-  EXPECT_EQ(store_.saved[0].bytes, "ABC");
+  EXPECT_EQ(store_.saved[0].bytes, "GIF89a");
   EXPECT_EQ(printer_.calls, (std::vector<std::string>{"1 <- tempKL_508_977.JPG"}));
   const auto lines = log_.lines();
   EXPECT_EQ(lines[0], "printName = P");
@@ -93,39 +94,38 @@ TEST_F(PrintImageHandler, StoresTheDecodedBytesAndPrintsOnTheLastParameter) {
 }
 
 TEST_F(PrintImageHandler, ParametersAreTakenInNameOrder) {
-  ExpectAnswer(Post({{"a", "1"}, {"printName", "P"}}, "x,QUJD"), PrintOutcome::kPrinted);
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kPrinted);
+  ExpectAnswer(Post({{"a", "1"}, {"printName", "P"}}, "x,R0lGODlh"), PrintOutcome::kPrinted);
+  ExpectAnswer(Post({}, "x,R0lGODlh"), PrintOutcome::kPrinted);
   EXPECT_EQ(printer_.calls, (std::vector<std::string>{"P <- tempKL_508_977.JPG", " <- tempKL_508_977.JPG"}));
 }
 
 TEST_F(PrintImageHandler, BadBodiesAreAnsweredAndNothingIsStoredOrPrinted) {
   ExpectAnswer(Post({{"printName", "P"}}, ""), PrintOutcome::kEmptyBody);
-  ExpectAnswer(Post({{"printName", "P"}}, "QUJDQUJD"), PrintOutcome::kInvalidDataUrl);
+  ExpectAnswer(Post({{"printName", "P"}}, "R0lGODlhR0lGODlh"), PrintOutcome::kInvalidDataUrl);
   ExpectAnswer(Post({{"printName", "P"}}, std::string(4097, 'A')), PrintOutcome::kBodyTooLarge);
-  ExpectAnswer(Post({}, "data:image/png;base64,QUJD", true), PrintOutcome::kMultipart);
+  ExpectAnswer(Post({}, "data:image/gif;base64,R0lGODlh", true), PrintOutcome::kMultipart);
   EXPECT_EQ(bodyReads_, 4) << "every body is read to its end, so that the connection stays usable";
   EXPECT_TRUE(store_.saved.empty());
   EXPECT_TRUE(printer_.calls.empty());
 }
 
 TEST_F(PrintImageHandler, ABodyAtTheLimitIsAccepted) {
-  ExpectAnswer(Post({}, "," + std::string(4095, 'A')), PrintOutcome::kPrinted);
+  ExpectAnswer(Post({}, ",R0lGODlh" + std::string(4087, 'A')), PrintOutcome::kPrinted);
   ASSERT_EQ(store_.saved.size(), 1u);
   EXPECT_EQ(store_.saved[0].bytes.size(), 4095u / 4 * 3 + 2);
 }
 
 TEST_F(PrintImageHandler, FailuresOfStoreAndPrinterReachTheAnswer) {
   store_.succeed = false;
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kImageNotStored);
+  ExpectAnswer(Post({}, "x,R0lGODlh"), PrintOutcome::kImageNotStored);
   EXPECT_TRUE(printer_.calls.empty());
   EXPECT_EQ(log_.lines().back(), "文件保存失败，取消打印");
   store_.succeed = true;
   printer_.outcome = PrintOutcome::kPrinterUnavailable;
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kPrinterUnavailable);
-  // A data URL with nothing after its comma stores an empty file; the printer decides.
+  ExpectAnswer(Post({}, "x,R0lGODlh"), PrintOutcome::kPrinterUnavailable);
+  // An image the printer cannot load: its answer, not ours.
   printer_.outcome = PrintOutcome::kImageUnreadable;
-  ExpectAnswer(Post({}, "data:image/png;base64,"), PrintOutcome::kImageUnreadable);
-  EXPECT_EQ(store_.saved.back().bytes, "");
+  ExpectAnswer(Post({}, "x,R0lGODlh"), PrintOutcome::kImageUnreadable);
 }
 
 // The first 24 bytes of a PNG file of the given size, as Base64 in a data URL.
@@ -155,7 +155,14 @@ TEST_F(PrintImageHandler, RefusalsBeforeStoringLeaveNothingOnDisk) {
   };
   const Case cases[] = {
       {"a bitmap over the pixel bound, by its header", {}, PngDataUrl(8193, 4096), PrintOutcome::kImageHasTooManyPixels},
-      {"a name no queue bears", {{"printName", "no such queue"}}, "x,QUJD", PrintOutcome::kPrinterUnavailable},
+      {"a name no queue bears", {{"printName", "no such queue"}}, "x,R0lGODlh", PrintOutcome::kPrinterUnavailable},
+      {"nothing after the comma", {}, "data:image/png;base64,", PrintOutcome::kUnsupportedImageFormat},
+      {"a TIFF", {}, "data:image/tiff;base64,SUkqAAgAAAA=", PrintOutcome::kUnsupportedImageFormat},
+      {"an EMF, whatever its media type says", {}, "data:image/png;base64,AQAAAGwAAAAAAAAAAAAAAA==",
+       PrintOutcome::kUnsupportedImageFormat},
+      {"an icon", {}, "data:image/x-icon;base64,AAABAAEAEBA=", PrintOutcome::kUnsupportedImageFormat},
+      {"text", {}, "data:text/plain;base64,aGVsbG8=", PrintOutcome::kUnsupportedImageFormat},
+      {"a PNG signature cut short", {}, "data:image/png;base64,iVBORw0K", PrintOutcome::kUnsupportedImageFormat},
   };
   for (const Case& c : cases) {
     ExpectAnswer(Post(c.params, c.body), c.outcome);
@@ -170,12 +177,12 @@ TEST_F(PrintImageHandler, EachStoredImageIsFollowedByAPruneThatSparesItWhilePrin
   printer_.duringPrint = [&](const std::string& name) {
     inUseWhilePrinting = StoredImagesInUse().Contains(std::wstring(name.begin(), name.end()));
   };
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kPrinted);
+  ExpectAnswer(Post({}, "x,R0lGODlh"), PrintOutcome::kPrinted);
   EXPECT_EQ(store_.prunedAfter, (std::vector<std::string>{"tempKL_508_977.JPG"}));
   EXPECT_TRUE(inUseWhilePrinting);
   EXPECT_FALSE(StoredImagesInUse().Contains(L"tempKL_508_977.JPG"));
   store_.succeed = false;
-  ExpectAnswer(Post({}, "x,QUJD"), PrintOutcome::kImageNotStored);
+  ExpectAnswer(Post({}, "x,R0lGODlh"), PrintOutcome::kImageNotStored);
   EXPECT_EQ(store_.prunedAfter.size(), 1u) << "no prune without a stored image";
 }
 

@@ -22,6 +22,7 @@ PrintAnswer AnswerFor(PrintOutcome outcome) {
     case PrintOutcome::kImageNotDrawn: return {"10002", "Failed to draw the image"};
     case PrintOutcome::kPageNotFinished: return {"10002", "Failed to end page"};
     case PrintOutcome::kJobNotFinished: return {"10002", "Failed to end print job"};
+    case PrintOutcome::kUnsupportedImageFormat: return {"10002", "Unsupported image format; send PNG, JPEG, GIF or BMP"};
   }
   return {"10002", "Failed to print"};
 }

@@ -23,8 +23,9 @@ enum class PrintOutcome {
   kImageNotDrawn,
   kPageNotFinished,
   kJobNotFinished,
+  kUnsupportedImageFormat,  // not PNG, JPEG, GIF or BMP by its signature
 };
-inline constexpr int kPrintOutcomeCount = static_cast<int>(PrintOutcome::kJobNotFinished) + 1;
+inline constexpr int kPrintOutcomeCount = static_cast<int>(PrintOutcome::kUnsupportedImageFormat) + 1;
 
 struct PrintAnswer {
   const char* statusCode;

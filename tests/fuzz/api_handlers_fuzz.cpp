@@ -254,6 +254,7 @@ void FuzzPrintImage(const Fields& fields) {
       "Image data is required", "Multipart upload is not supported", "Invalid data URL",
       "Image data is too large", "Failed to save image", "Failed to open printer",
       "Failed to read printer settings", "Failed to create printer DC", "Failed to load image",
+      "Unsupported image format; send PNG, JPEG, GIF or BMP",
       "Image is too large for the page", "Failed to start print job", "Failed to start page",
       "Image data was not received in full", "Too many images are waiting to print; try again",
       "Failed to draw the image", "Failed to end page", "Failed to end print job"};
@@ -276,6 +277,8 @@ void FuzzPrintImage(const Fields& fields) {
     expected = PrintOutcome::kEmptyBody;
   } else if (body.find(',') == std::string::npos) {
     expected = PrintOutcome::kInvalidDataUrl;
+  } else if (!SniffImageFormat(base64Decode(*DataUrlPayload(body)))) {
+    expected = PrintOutcome::kUnsupportedImageFormat;
   } else if (const std::optional<ImageSize> size = ReadImageSize(base64Decode(*DataUrlPayload(body)));
              size && uint64_t{size->width} * size->height > kMaxImagePixels) {
     expected = PrintOutcome::kImageHasTooManyPixels;

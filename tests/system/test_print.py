@@ -205,6 +205,11 @@ class PrintService(unittest.TestCase):
              b'Content-Type: image/png\r\n\r\n' + data_url(make_image(os.path.join(self.work, 'm.png'))) +
              b'\r\n--XyZ--\r\n', {'Content-Type': 'multipart/form-data; boundary=XyZ'},
              'Multipart upload is not supported'),
+            # Formats beyond the four a page sends never reach a decoder.
+            (b'data:image/tiff;base64,' + base64.b64encode(b'II*\x00\x08\x00\x00\x00' + bytes(64)),
+             {'Content-Type': 'text/plain'}, 'Unsupported image format; send PNG, JPEG, GIF or BMP'),
+            (b'data:image/png;base64,' + base64.b64encode(b'\x01\x00\x00\x00' + bytes(36) + b' EMF' + bytes(64)),
+             {'Content-Type': 'text/plain'}, 'Unsupported image format; send PNG, JPEG, GIF or BMP'),
         ]
         for body, headers, text in cases:
             with self.subTest(text=text):
