@@ -13,6 +13,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A connection closed for room must have been idle this long: one that has
+// only just got its worker, or just sent its answer, usually has its next
+// request on the way, which closing would lose.
+constexpr std::chrono::milliseconds kIdleBeforeClosedForRoom{50};
+
 // The methods whose body the library reads before routing.
 bool MayCarryBody(const std::string& method) {
   return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
@@ -32,11 +37,21 @@ void SplitWait(std::chrono::microseconds wait, time_t& sec, time_t& usec) {
 // spoiled and the connection is closed after the answer.
 class GuardedStream final : public httplib::Stream {
  public:
-  GuardedStream(socket_t sock, std::chrono::microseconds readTimeout, std::chrono::microseconds writeTimeout)
-      : sock_(sock), readTimeout_(readTimeout), writeTimeout_(writeTimeout) {}
+  // othersWait tells whether other callers wait for a worker; a request whose
+  // bytes have come for longer than stallGrace then stops waiting for more.
+  GuardedStream(socket_t sock, std::chrono::microseconds readTimeout, std::chrono::microseconds writeTimeout,
+                std::function<bool()> othersWait, std::chrono::milliseconds stallGrace,
+                std::chrono::milliseconds stallSlice)
+      : sock_(sock),
+        readTimeout_(readTimeout),
+        writeTimeout_(writeTimeout),
+        othersWait_(std::move(othersWait)),
+        stallGrace_(stallGrace),
+        stallSlice_(stallSlice) {}
 
   void StartRequest(Clock::time_point deadline) {
     deadline_ = deadline;
+    requestStart_ = Clock::now();
     allowance_ = std::numeric_limits<uint64_t>::max();
   }
   void LimitFurtherReads(uint64_t bytes) { allowance_ = bytes; }
@@ -94,13 +109,23 @@ class GuardedStream final : public httplib::Stream {
   socket_t socket() const override { return sock_; }
 
  private:
-  // Waits up to the read time-out, never past the deadline; 0 when nothing came.
+  // Waits up to the read time-out, never past the deadline, and no longer than
+  // a slice once the request is past its grace while others need a worker; 0
+  // when nothing came.
   ssize_t WaitReadable() const {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - Clock::now());
-    if (left.count() <= 0) return 0;
-    time_t sec = 0, usec = 0;
-    SplitWait(std::min(left, readTimeout_), sec, usec);
-    return httplib::detail::select_read(sock_, sec, usec);
+    const Clock::time_point end =
+        std::min(deadline_, Clock::now() + std::chrono::duration_cast<Clock::duration>(readTimeout_));
+    for (;;) {
+      const Clock::time_point now = Clock::now();
+      if (now >= end) return 0;
+      if (now - requestStart_ > stallGrace_ && othersWait_ && othersWait_()) return 0;
+      auto slice = std::chrono::duration_cast<std::chrono::microseconds>(end - now);
+      slice = std::min<std::chrono::microseconds>(slice, stallSlice_);
+      time_t sec = 0, usec = 0;
+      SplitWait(slice, sec, usec);
+      const ssize_t ready = httplib::detail::select_read(sock_, sec, usec);
+      if (ready != 0) return ready;
+    }
   }
   ssize_t Spoil() {
     spoiled_ = true;
@@ -110,7 +135,11 @@ class GuardedStream final : public httplib::Stream {
   const socket_t sock_;
   const std::chrono::microseconds readTimeout_;
   const std::chrono::microseconds writeTimeout_;
+  const std::function<bool()> othersWait_;
+  const std::chrono::milliseconds stallGrace_;
+  const std::chrono::milliseconds stallSlice_;
   Clock::time_point deadline_ = Clock::time_point::max();
+  Clock::time_point requestStart_ = Clock::now();
   uint64_t allowance_ = std::numeric_limits<uint64_t>::max();
   bool spoiled_ = false;
   std::array<char, 4096> buffer_{};
@@ -126,7 +155,7 @@ struct GuardedServer::Connection {
   GuardedStream* stream = nullptr;
   std::chrono::milliseconds deadline{0};
   int refusal = 0;                // the status that answers the request before routing; 0: none
-  bool closeAfterAnswer = false;  // the stream's place is unknown after the answer
+  bool closeAfterAnswer = false;  // the connection ends after this answer
 };
 
 namespace {
@@ -145,8 +174,9 @@ void RestartRequestDeadline() {
 
 GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
   new_task_queue = [this] {
-    return new WorkerPool({limits_.minThreads, limits_.maxThreads, limits_.maxQueued, limits_.threadIdleExit},
-                          [this] { (void)CloseIdleConnection(); });
+    pool_ = new WorkerPool({limits_.minThreads, limits_.maxThreads, limits_.maxQueued, limits_.threadIdleExit},
+                           [this] { (void)CloseIdleConnection(); });
+    return pool_;
   };
   // A refused request's body was never read: answer before routing, and close.
   set_pre_routing_handler([](const httplib::Request&, httplib::Response& res) {
@@ -162,6 +192,15 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
   // on the wire, where it would be read as further requests and answered again;
   // after a refusal or a failed handler the body may be half read. Only a 404
   // follows a request read in full, so every other error ends the connection.
+  // Called before every answer is written: while callers wait for a worker, a
+  // connection gives its worker up after its answer instead of keeping it
+  // for its next request, and says so.
+  set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+    if (tCurrent == nullptr || !OthersWait()) return;
+    tCurrent->closeAfterAnswer = true;
+    res.headers.erase("Keep-Alive");
+    res.set_header("Connection", "close");
+  });
   set_logger([](const httplib::Request&, const httplib::Response& res) {
     if (tCurrent != nullptr && res.status >= 400 && res.status != httplib::StatusCode::NotFound_404) {
       tCurrent->closeAfterAnswer = true;
@@ -169,11 +208,15 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
   });
 }
 
+bool GuardedServer::OthersWait() { return pool_ != nullptr && pool_->TasksWaiting(); }
+
 bool GuardedServer::CloseIdleConnection() {
   std::lock_guard<std::mutex> lock(connectionsMutex_);
   Connection* oldest = nullptr;
+  const Clock::time_point idleEnough = Clock::now() - kIdleBeforeClosedForRoom;
   for (Connection* c : connections_) {
-    if (c->state == Connection::State::kIdle && (oldest == nullptr || c->idleSince < oldest->idleSince)) oldest = c;
+    if (c->state != Connection::State::kIdle || c->idleSince > idleEnough) continue;
+    if (oldest == nullptr || c->idleSince < oldest->idleSince) oldest = c;
   }
   if (oldest == nullptr) return false;
   oldest->state = Connection::State::kClosedForRoom;
@@ -190,11 +233,14 @@ GuardedServer::Counts GuardedServer::ConnectionCounts() {
 }
 
 bool GuardedServer::WaitForRequest(Connection& connection, GuardedStream& stream) {
+  // A request already there is served without counting the connection idle.
+  const bool arrived = stream.HasBuffered() || httplib::detail::select_read(connection.sock, 0, 0) > 0;
   {
     std::lock_guard<std::mutex> lock(connectionsMutex_);
     if (connection.state == Connection::State::kClosedForRoom) return false;
-    connection.state = Connection::State::kIdle;
+    connection.state = arrived ? Connection::State::kBusy : Connection::State::kIdle;
     connection.idleSince = Clock::now();
+    if (arrived) return true;
   }
   const Clock::time_point giveUp = Clock::now() + limits_.keepAliveIdle;
   for (;;) {
@@ -224,7 +270,8 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
   httplib::detail::get_local_ip_and_port(sock, localAddr, localPort);
 
   GuardedStream stream(sock, std::chrono::seconds(read_timeout_sec_) + std::chrono::microseconds(read_timeout_usec_),
-                       std::chrono::seconds(write_timeout_sec_) + std::chrono::microseconds(write_timeout_usec_));
+                       std::chrono::seconds(write_timeout_sec_) + std::chrono::microseconds(write_timeout_usec_),
+                       [this] { return OthersWait(); }, limits_.stallGrace, limits_.stallSlice);
   Connection connection{sock};
   connection.stream = &stream;
   connection.deadline = limits_.requestDeadline;

@@ -37,10 +37,21 @@ struct ServerLimits {
   // How often an idle connection looks whether it was closed for room or the
   // server stops; closing also wakes it at once where the system allows.
   std::chrono::milliseconds idleSlice{200};
+  // While other callers wait for a worker, a request whose bytes have been
+  // coming for longer than this gives its worker up as soon as it waits for
+  // more of them. A page's request arrives on loopback within milliseconds, a
+  // 64 MiB upload within a fraction of a second; a caller that trickles its
+  // requests cannot hold a worker that others need for longer than this (and a
+  // slice of the wait below).
+  std::chrono::milliseconds stallGrace{1000};
+  // How often a request waiting for its bytes looks whether others wait.
+  std::chrono::milliseconds stallSlice{100};
   // The largest body a request to `path` may carry; a larger announced length
   // is answered 413 before any of it is read.
   std::function<size_t(const std::string& path)> bodyLimit = [](const std::string&) { return size_t{16 * 1024}; };
 };
+
+class WorkerPool;
 
 class GuardedServer final : public httplib::Server {
  public:
@@ -64,8 +75,11 @@ class GuardedServer final : public httplib::Server {
   bool process_and_close_socket(socket_t sock) override;
   // Waits for the next request's first byte; false when the connection is to end.
   bool WaitForRequest(Connection& connection, GuardedStream& stream);
+  // Whether a connection waits for a worker now.
+  bool OthersWait();
 
   const ServerLimits limits_;
+  WorkerPool* pool_ = nullptr;  // made by the listen loop, which owns it; outlives every connection
   std::mutex connectionsMutex_;
   std::list<Connection*> connections_;
 };

@@ -117,6 +117,65 @@ TEST(ServerSockets, NewRequestIsServedAtOnceBehindManyIdleConnections) {
   }
 }
 
+// Callers that keep every worker busy, by trickling their requests within the
+// deadline or by sending one request after another, must not keep a new caller
+// waiting for more than about a second.
+TEST(ServerSockets, CallersThatNeverGoIdleCannotHoldEveryWorker) {
+  constexpr size_t kWorkers = 4;
+  for (const bool trickle : {true, false}) {
+    SCOPED_TRACE(trickle ? "trickled requests" : "one request after another");
+    ServerLimits limits = NoBodyLimitSet();
+    limits.maxThreads = kWorkers;
+    limits.minThreads = 1;
+    TestServer server(EchoLengthHandlers(), limits);
+    std::atomic<bool> stop{false};
+    std::atomic<int> busyAnswers{0};
+    std::vector<std::thread> callers;
+    for (size_t i = 0; i < kWorkers; ++i) {
+      callers.emplace_back([&] {
+        const auto end = Clock::now() + milliseconds(4000);
+        if (trickle) {
+          // A header line every 100 ms: never idle, always inside the deadline;
+          // once dropped, straight back with a new connection.
+          while (!stop && Clock::now() < end) {
+            RawConnection connection(server.port());
+            if (!connection.Send("POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\n")) continue;
+            bool closed = false;
+            while (!stop && !closed && Clock::now() < end && connection.Send("X-Slow: 1\r\n")) {
+              (void)connection.ReadUntilClosed(milliseconds(100), closed);
+            }
+          }
+        } else {
+          auto client = server.Client();
+          client.set_keep_alive(true);
+          while (!stop && Clock::now() < end) {
+            if (client.Post(kPathGetPrinters, "", "text/plain")) ++busyAnswers;
+          }
+        }
+      });
+    }
+    ScopeGuard joinCallers([&] {
+      stop = true;
+      for (std::thread& t : callers) t.join();
+    });
+    std::this_thread::sleep_for(milliseconds(1500));  // every worker taken, the trickled requests past their grace
+    for (int round = 0; round < 3; ++round) {
+      auto client = server.Client();
+      const auto start = Clock::now();
+      auto answer = client.Post(kPathGetPrinters, "ab", "text/plain");
+      ASSERT_TRUE(answer) << httplib::to_string(answer.error()) << " after " << MillisecondsSince(start) << " ms";
+      EXPECT_EQ(answer->body, "2");
+      EXPECT_LT(MillisecondsSince(start), trickle ? 1300 : 500);
+    }
+    joinCallers.Dismiss();
+    stop = true;
+    for (std::thread& t : callers) t.join();
+    if (!trickle) {
+      EXPECT_GT(busyAnswers.load(), 100) << "the busy callers were served as well";
+    }
+  }
+}
+
 struct HostileCase {
   const char* name;
   std::string request;

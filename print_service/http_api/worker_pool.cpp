@@ -41,6 +41,11 @@ bool WorkerPool::enqueue(std::function<void()> fn) {
   return true;
 }
 
+bool WorkerPool::TasksWaiting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return tasks_.size() > idle_ + starting_;
+}
+
 void WorkerPool::Work(std::list<std::thread>::iterator self) {
   std::unique_lock<std::mutex> lock(mutex_);
   --starting_;

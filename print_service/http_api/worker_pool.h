@@ -40,6 +40,8 @@ class WorkerPool final : public httplib::TaskQueue {
     size_t queued;
   };
   Counts Snapshot();
+  // Whether a queued task has no thread to take it now.
+  bool TasksWaiting();
 
  private:
   void Work(std::list<std::thread>::iterator self);
