@@ -187,24 +187,21 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
   // Whatever a handler throws answers a plain 500 with the error page; the
   // library's own answer would carry the exception's text in a header.
   set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) { res.status = 500; });
-  // Called after every answer. An error the library answers before routing (a
-  // request line or header it could not read) leaves the rest of that request
-  // on the wire, where it would be read as further requests and answered again;
-  // after a refusal or a failed handler the body may be half read. Only a 404
-  // follows a request read in full, so every other error ends the connection.
-  // Called before every answer is written: while callers wait for a worker, a
-  // connection gives its worker up after its answer instead of keeping it
-  // for its next request, and says so.
+  // Called before every answer is written, also for the errors the library
+  // answers before routing. Such an error (a request line or header it could
+  // not read) leaves the rest of its request on the wire, where it would be read
+  // as further requests and answered again; after a refusal or a failed handler
+  // the body may be half read. Only a 404 follows a request read in full, so
+  // every other error ends the connection. And while callers wait for a
+  // worker, a connection gives its worker up after its answer instead of
+  // keeping it for its next request. Either way the answer says so.
   set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
-    if (tCurrent == nullptr || !OthersWait()) return;
+    if (tCurrent == nullptr) return;
+    const bool failed = res.status >= 400 && res.status != httplib::StatusCode::NotFound_404;
+    if (!failed && !OthersWait()) return;
     tCurrent->closeAfterAnswer = true;
     res.headers.erase("Keep-Alive");
     res.set_header("Connection", "close");
-  });
-  set_logger([](const httplib::Request&, const httplib::Response& res) {
-    if (tCurrent != nullptr && res.status >= 400 && res.status != httplib::StatusCode::NotFound_404) {
-      tCurrent->closeAfterAnswer = true;
-    }
   });
 }
 
@@ -242,13 +239,17 @@ bool GuardedServer::WaitForRequest(Connection& connection, GuardedStream& stream
     connection.idleSince = Clock::now();
     if (arrived) return true;
   }
-  const Clock::time_point giveUp = Clock::now() + limits_.keepAliveIdle;
+  const Clock::time_point idleStart = Clock::now();
+  const Clock::time_point giveUp = idleStart + limits_.keepAliveIdle;
   for (;;) {
     ssize_t ready = stream.HasBuffered() ? 1 : 0;
     if (ready == 0) {
       if (svr_sock_ == INVALID_SOCKET) return false;  // the server stops
       const auto left = std::chrono::duration_cast<std::chrono::microseconds>(giveUp - Clock::now());
       if (left.count() <= 0) return false;
+      // A caller that found every worker taken while this connection was too
+      // fresh to be closed for room gets its worker once it is not.
+      if (Clock::now() - idleStart >= kIdleBeforeClosedForRoom && OthersWait()) return false;
       time_t sec = 0, usec = 0;
       SplitWait(std::min<std::chrono::microseconds>(left, limits_.idleSlice), sec, usec);
       ready = httplib::detail::select_read(connection.sock, sec, usec);
