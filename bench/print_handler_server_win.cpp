@@ -18,7 +18,7 @@ namespace {
 class NoPrintImagePrinter final : public ImagePrinter {
  public:
   bool MayOpen(const std::string&) override { return true; }
-  PrintOutcome Print(const std::string&, const std::string&) override { return PrintOutcome::kPrinted; }
+  PrintOutcome Print(const std::string&, const std::string&, uint64_t) override { return PrintOutcome::kPrinted; }
 };
 
 // The adapters behind the route, alive as long as its handler (as in the real program).

@@ -38,7 +38,8 @@ class AgentRequestClock final : public RequestClock {
 
 struct PrintRoute {
   PrintRoute(DiagnosticLog& log, const std::string& directory)
-      : store(log, directory), printer(log, directory), ports{store, printer, clock, log} {
+      : store(log, directory), printer(log, directory, DecoderProcess(DefaultDecoderPath())),
+        ports{store, printer, clock, log} {
     ports.onTurn = RestartRequestDeadline;  // the wait for memory is not the caller's slowness
   }
   RuntimeImageStore store;

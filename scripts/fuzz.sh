@@ -12,7 +12,7 @@ cd "$ROOT"
 DURATION="${1:-60}"
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(base64_decode_fuzz api_handlers_fuzz settings_store_fuzz provisioning_fuzz)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(base64_decode_fuzz api_handlers_fuzz settings_store_fuzz provisioning_fuzz image_decode_fuzz)
 WERROR=OFF
 [ -n "${CI:-}" ] && WERROR=ON
 BUILD="$ROOT/build/linux-fuzz"

@@ -14,7 +14,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 libcups2:i386
   cups cups-client cups-bsd cups-filters
-  libcups2-dev libcairo2-dev libstb-dev systemd
+  libcups2-dev libcairo2-dev libpng-dev libjpeg62-turbo-dev libgif-dev systemd
+  slowhttptest wrk
   xvfb xdotool x11-utils imagemagick ghostscript
   fonts-wqy-microhei locales
   googletest curl python3 procps psmisc

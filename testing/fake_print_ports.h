@@ -31,7 +31,7 @@ class FakeImageStore final : public ImageStore {
 class FakeImagePrinter final : public ImagePrinter {
  public:
   bool MayOpen(const std::string& printName) override { return printName != refusedName; }
-  PrintOutcome Print(const std::string& printName, const std::string& imageFileName) override {
+  PrintOutcome Print(const std::string& printName, const std::string& imageFileName, uint64_t) override {
     std::lock_guard<std::mutex> lock(mutex);
     calls.push_back(printName + " <- " + imageFileName);
     if (duringPrint) duringPrint(imageFileName);

@@ -2,9 +2,10 @@
 # Builds the Debian package of the native agent and prints its path:
 #   build_deb.sh AGENT OUT_DIR [VERSION]
 # AGENT is the built kelo-print-agent, or a linux-release build folder holding it
-# (linux_agent/kelo-print-agent). VERSION defaults to the project version in the
+# (linux_agent/kelo-print-agent); its decoder is found where the agent looks for it,
+# ../libexec/kelo-print-agent/kelo-image-decoder from its directory. VERSION defaults to the project version in the
 # top-level CMakeLists.txt. Writes OUT_DIR/kelo-print-agent_VERSION_ARCH.deb.
-# Dependencies come from dpkg-shlibdeps on the shipped binary; every file's mode
+# Dependencies come from dpkg-shlibdeps on the shipped binaries; every file's mode
 # is set here and dpkg-deb makes everything root-owned, whoever builds.
 set -euo pipefail
 
@@ -16,10 +17,13 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 agent="$1" out_dir="$2"
 [ -d "$agent" ] && agent="$agent/linux_agent/kelo-print-agent"
-if [ ! -x "$agent" ]; then
-  echo "no agent program at $agent: build the linux-release preset first" >&2
-  exit 1
-fi
+decoder="$(dirname "$agent")/../libexec/kelo-print-agent/kelo-image-decoder"
+for program in "$agent" "$decoder"; do
+  if [ ! -x "$program" ]; then
+    echo "no program at $program: build the linux-release preset first" >&2
+    exit 1
+  fi
+done
 version="${3:-$(sed -n 's/^project(Kelo VERSION \([0-9][0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")}"
 if [[ ! "$version" =~ ^[0-9]+(\.[0-9]+)*$ ]]; then
   echo "cannot tell the version (got '$version')" >&2
@@ -40,13 +44,16 @@ stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 root="$stage/root"
 doc="$root/usr/share/doc/$package"
-install -d -m 0755 "$root/usr/bin" "$root/usr/lib/systemd/user" "$root/usr/share/man/man1" "$doc" \
+libexec="$root/usr/libexec/$package"
+install -d -m 0755 "$root/usr/bin" "$libexec" "$root/usr/lib/systemd/user" "$root/usr/share/man/man1" "$doc" \
   "$root/var/lib/kelo" "$root/DEBIAN"
 
 install -m 0755 "$agent" "$root/usr/bin/$package"
+install -m 0755 "$decoder" "$libexec/kelo-image-decoder"
 # As dh_strip does: no debug information or compiler notes in what ships (the build
-# keeps them). The build id stays, so the binary can be matched to its build.
-strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/$package"
+# keeps them). The build id stays, so each binary can be matched to its build.
+strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/$package" \
+  "$libexec/kelo-image-decoder"
 install -m 0644 "$here/kelo-print-agent.service" "$root/usr/lib/systemd/user/kelo-print-agent.service"
 sed "s/@VERSION@/$version/" "$here/kelo-print-agent.1" | gzip -9n >"$root/usr/share/man/man1/$package.1.gz"
 install -m 0644 "$here/copyright" "$doc/copyright"
@@ -63,7 +70,7 @@ install -m 0755 "$here/postinst" "$here/postrm" "$root/DEBIAN/"
 # dpkg-shlibdeps wants to run in a source tree: an empty debian/control is enough.
 mkdir -p "$stage/debian"
 : >"$stage/debian/control"
-shlibs="$(cd "$stage" && dpkg-shlibdeps -O -e"root/usr/bin/$package")"
+shlibs="$(cd "$stage" && dpkg-shlibdeps -O -e"root/usr/bin/$package" -e"root/usr/libexec/$package/kelo-image-decoder")"
 depends="${shlibs#shlibs:Depends=}"
 if [ -z "$depends" ] || [ "$depends" = "$shlibs" ]; then
   echo "dpkg-shlibdeps gave no dependencies: $shlibs" >&2

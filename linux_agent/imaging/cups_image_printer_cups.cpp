@@ -34,7 +34,8 @@ bool CupsImagePrinter::MayOpen(const std::string& printName) {
   return dests && dests->FindQueue(printName) != nullptr;
 }
 
-PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::string& imageFileName) {
+PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::string& imageFileName,
+                                     uint64_t memoryGrant) {
   OpenedQueue queue;
   switch (OpenQueue(printName, queue)) {
     case QueueOpening::kOk: break;
@@ -59,22 +60,29 @@ PrintOutcome CupsImagePrinter::Print(const std::string& printName, const std::st
   // waste a label and hide the fault. The file stays for the housekeeping.
   std::string reason;
   const std::optional<ImageDirectory> dir = ImageDirectory::Open(imageDirectory_, reason);
-  std::optional<std::string> bytes = dir ? dir->Read(imageFileName, kMaxImageBody) : std::nullopt;
-  if (!bytes) {
+  const UniqueFd image = dir ? dir->OpenForReading(imageFileName, kMaxImageBody) : UniqueFd();
+  if (image.Get() < 0) {
     log_.Line("reading the stored image failed: " + imageDirectory_ + "/" + imageFileName +
               (dir ? "" : " (the directory " + reason + ")"));
     return PrintOutcome::kImageUnreadable;
   }
   LabelBitmap bitmap;
-  const DecodeResult decoded = DecodeLabelBitmap(*bytes, kMaxImagePixels, bitmap);
-  bytes.reset();
-  if (decoded == DecodeResult::kTooManyPixels) {
-    log_.Line("decoding the image: more than " + Decimal(static_cast<long long>(kMaxImagePixels)) + " pixels");
-    return PrintOutcome::kImageHasTooManyPixels;
-  }
-  if (decoded != DecodeResult::kOk) {
-    log_.Line("decoding the image failed: " + imageDirectory_ + "/" + imageFileName);
-    return PrintOutcome::kImageUnreadable;
+  std::string detail;
+  const DecodeResult decoded = decoder_.Decode(image.Get(), DecodeLimits{kMaxImagePixels, memoryGrant}, bitmap, detail);
+  switch (decoded) {
+    case DecodeResult::kOk: break;
+    case DecodeResult::kTooManyPixels:
+      log_.Line("decoding the image: more than " + Decimal(static_cast<long long>(kMaxImagePixels)) + " pixels");
+      return PrintOutcome::kImageHasTooManyPixels;
+    case DecodeResult::kOutOfMemory:
+      log_.Line("decoding the image: it needs more than " + Decimal(static_cast<long long>(memoryGrant)) + " bytes");
+      return PrintOutcome::kImageUnreadable;
+    case DecodeResult::kNotAnImage:
+      log_.Line("decoding the image failed: " + imageDirectory_ + "/" + imageFileName);
+      return PrintOutcome::kImageUnreadable;
+    case DecodeResult::kDecoderFailed:
+      log_.Line("the decoder " + decoder_.path() + " failed on " + imageDirectory_ + "/" + imageFileName + ": " + detail);
+      return PrintOutcome::kImageUnreadable;
   }
   log_.Line("image decoded: " + Decimal(bitmap.width) + " x " + Decimal(bitmap.height) + " pixels");
 

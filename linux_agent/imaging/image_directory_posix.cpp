@@ -87,6 +87,20 @@ std::optional<std::string> ImageDirectory::Read(const std::string& name, size_t 
   return ReadRegularFile(file.Get(), limit);
 }
 
+UniqueFd ImageDirectory::OpenForReading(const std::string& name, size_t limit) const {
+  UniqueFd file(openat(fd_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) > limit) {
+    return UniqueFd();
+  }
+  // O_NONBLOCK kept a fifo in the file's place from blocking the open; a regular
+  // file is read as any other.
+  const int flags = fcntl(file.Get(), F_GETFL);
+  if (flags < 0 || fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return UniqueFd();
+  return file;
+}
+
 std::vector<FoundFile> ImageDirectory::ListStoredImages() const {
   std::vector<FoundFile> files;
   // The listing gets a descriptor of its own: closedir closes it.

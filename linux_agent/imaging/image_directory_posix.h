@@ -32,6 +32,9 @@ class ImageDirectory {
   int Write(const std::string& name, std::string_view bytes) const;
   // A regular file of at most limit bytes; nullopt otherwise.
   std::optional<std::string> Read(const std::string& name, size_t limit) const;
+  // The same file opened for reading (blocking) by another process; -1 inside
+  // when it is not a regular file of at most limit bytes.
+  UniqueFd OpenForReading(const std::string& name, size_t limit) const;
   // Entries "tempKL_*.JPG", with their modification times and whether each is a directory.
   std::vector<FoundFile> ListStoredImages() const;
   bool Remove(const std::string& name) const;

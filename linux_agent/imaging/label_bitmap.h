@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <string_view>
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -18,10 +17,17 @@ struct LabelBitmap {
   std::unique_ptr<uint32_t[], FreeDeleter> pixels;
 };
 
-enum class DecodeResult { kOk, kNotAnImage, kTooManyPixels, kOutOfMemory };
+// What a decoder may take: pixels by the header, and bytes for everything it
+// allocates, the bitmap included.
+struct DecodeLimits {
+  uint64_t maxPixels = 0;
+  uint64_t maxBytes = 0;
+};
 
-// PNG, JPEG, GIF (its first frame) and BMP, the formats GDI+ decodes for the
-// Windows build; anything else is not an image here either. A bitmap of more
-// than maxPixels pixels is refused by its header, before it is decoded.
-// Transparent and partly transparent pixels are blended onto white paper.
-DecodeResult DecodeLabelBitmap(std::string_view bytes, uint64_t maxPixels, LabelBitmap& out);
+enum class DecodeResult {
+  kOk,
+  kNotAnImage,     // malformed, cut short, or not one of the four formats
+  kTooManyPixels,  // by the header, before decoding
+  kOutOfMemory,    // the decoder would need more than its bytes
+  kDecoderFailed,  // the decoder process crashed, ran out of time or answered nonsense
+};

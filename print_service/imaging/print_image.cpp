@@ -5,6 +5,7 @@
 #include "print_service/imaging/base64_decode.h"
 #include "print_service/imaging/temp_image.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -116,13 +117,14 @@ PrintOutcome ProcessPrintImage(PrintImagePorts& ports, const ApiRequest& req) {
   }
   ports.store.PruneOldImages();
 
-  const std::optional<FairBudget::Grant> printGrant = ports.budget->Acquire(PrintMemoryFor(size, ports.budget->total()), ports.turnWait);
+  const uint64_t printMemory = PrintMemoryFor(size, ports.budget->total());
+  const std::optional<FairBudget::Grant> printGrant = ports.budget->Acquire(printMemory, ports.turnWait);
   if (!printGrant) {
     log.Line("no memory for the print within the wait");
     return PrintOutcome::kBusy;
   }
   log.Line("start print with file: " + imageFileName);
-  return ports.printer.Print(printName, imageFileName);
+  return ports.printer.Print(printName, imageFileName, printMemory);
 }
 
 FairBudget& ImageMemoryBudget() {
@@ -133,7 +135,8 @@ FairBudget& ImageMemoryBudget() {
 uint64_t PrintMemoryFor(const std::optional<ImageSize>& size, uint64_t budget) {
   if (!size) return budget;
   const uint64_t pixels = uint64_t{size->width} * size->height;
-  return pixels > kMaxImagePixels ? budget : 3 * 4 * pixels;
+  if (pixels > kMaxImagePixels) return budget;
+  return std::min(budget, std::max(kPrintMemoryFloor, 3 * 4 * pixels));
 }
 
 std::string BuildPrintAnswer(PrintOutcome outcome) {

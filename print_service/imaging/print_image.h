@@ -32,8 +32,13 @@ inline constexpr std::chrono::milliseconds kMemoryTurnWait{60000};
 // The program's one budget for image memory.
 FairBudget& ImageMemoryBudget();
 
-// Bytes a print of an image of this size takes from the budget; the whole
-// budget when the size is unknown (a format whose header we do not read).
+// What a print takes however small its image: a decoder's own tables and
+// windows (zlib's 32 KiB window, a JPEG's Huffman tables and sample rows).
+inline constexpr uint64_t kPrintMemoryFloor = 4u * 1024u * 1024u;
+
+// Bytes a print of an image of this size takes from the budget (at least the
+// floor, at most the budget); the whole budget when the size is unknown (a
+// header we could not read).
 uint64_t PrintMemoryFor(const std::optional<ImageSize>& size, uint64_t budget);
 
 struct ImageStore {
@@ -49,8 +54,10 @@ struct ImagePrinter {
   virtual ~ImagePrinter() = default;
   // Whether printName names a queue that may be opened now (asks nothing outside the machine).
   virtual bool MayOpen(const std::string& printName) = 0;
-  // Prints the stored file (looked up in the same two directories) on the queue.
-  virtual PrintOutcome Print(const std::string& printName, const std::string& imageFileName) = 0;
+  // Prints the stored file (looked up in the same two directories) on the queue,
+  // within memoryGrant bytes taken from the image budget for it.
+  virtual PrintOutcome Print(const std::string& printName, const std::string& imageFileName,
+                             uint64_t memoryGrant) = 0;
 };
 
 struct RequestClock {

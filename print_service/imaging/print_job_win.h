@@ -16,7 +16,8 @@ class SpoolerImagePrinter final : public ImagePrinter {
  public:
   explicit SpoolerImagePrinter(DiagnosticLog& log) : log_(log) {}
   bool MayOpen(const std::string& printName) override;
-  PrintOutcome Print(const std::string& printName, const std::string& imageFileName) override {
+  // GDI+ takes no bound on what it allocates: the grant only holds the room.
+  PrintOutcome Print(const std::string& printName, const std::string& imageFileName, uint64_t) override {
     return printImageFile(printName, imageFileName, log_);
   }
 

@@ -6,6 +6,14 @@
 # RUN (default build/test-run) holds the prefix, the job folders and the artifacts.
 set -euo pipefail
 
+# cupsd, wineserver and Xvfb outlive this script: they must not hold the caller's
+# descriptors (a pipe a runner waits to see closed, a lock taken around the call).
+# 255 is the one bash reads this script from.
+for fd_path in /proc/$$/fd/*; do
+  fd="${fd_path##*/}"
+  if [ "$fd" -gt 2 ] && [ "$fd" -ne 255 ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
+done
+
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # shellcheck disable=SC1091
 . "$ROOT/scripts/windows_flavor.sh"

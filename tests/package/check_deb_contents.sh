@@ -3,8 +3,8 @@
 #   check_deb_contents.sh DEB VERSION AGENT UNIT_SOURCE
 # Control fields (the project's version, this machine's architecture), exactly the
 # expected files with their modes and root ownership, dependencies equal to what
-# dpkg-shlibdeps finds for the shipped binary, the binary being AGENT's build
-# stripped, the unit as in the sources, and no lintian error or warning.
+# dpkg-shlibdeps finds for the shipped binaries, the binaries being AGENT's build
+# and its decoder stripped, the unit as in the sources, and no lintian error or warning.
 set -euo pipefail
 deb="$1" version="$2" agent="$3" unit_source="$4"
 package=kelo-print-agent
@@ -32,6 +32,9 @@ drwxr-xr-x root/root usr/lib/
 drwxr-xr-x root/root usr/lib/systemd/
 drwxr-xr-x root/root usr/lib/systemd/user/
 -rw-r--r-- root/root usr/lib/systemd/user/kelo-print-agent.service
+drwxr-xr-x root/root usr/libexec/
+drwxr-xr-x root/root usr/libexec/kelo-print-agent/
+-rwxr-xr-x root/root usr/libexec/kelo-print-agent/kelo-image-decoder
 drwxr-xr-x root/root usr/share/
 drwxr-xr-x root/root usr/share/doc/
 drwxr-xr-x root/root usr/share/doc/kelo-print-agent/
@@ -51,6 +54,8 @@ fi
 dpkg-deb -x "$deb" "$work/root"
 dpkg-deb -e "$deb" "$work/control"
 shipped="$work/root/usr/bin/$package"
+shipped_decoder="$work/root/usr/libexec/$package/kelo-image-decoder"
+built_decoder="$(dirname "$agent")/../libexec/$package/kelo-image-decoder"
 for script in postinst postrm; do
   [ -x "$work/control/$script" ] || fail "no executable $script"
   sh -n "$work/control/$script" || fail "$script does not parse"
@@ -61,19 +66,22 @@ cmp -s "$work/root/usr/lib/systemd/user/kelo-print-agent.service" "$unit_source"
 
 # The same program as the build, without its debug information.
 build_id() { readelf -n "$1" | sed -n 's/^ *Build ID: //p'; }
-[ -n "$(build_id "$agent")" ] || fail "the built agent has no build id to compare"
-[ "$(build_id "$shipped")" = "$(build_id "$agent")" ] || fail "the packaged binary is not the build's $agent"
-if readelf -S "$shipped" | grep -qE '\.debug_|\.symtab'; then fail "the packaged binary is not stripped"; fi
+for pair in "$shipped:$agent" "$shipped_decoder:$built_decoder"; do
+  packaged="${pair%%:*}" built="${pair#*:}"
+  [ -n "$(build_id "$built")" ] || fail "the built $built has no build id to compare"
+  [ "$(build_id "$packaged")" = "$(build_id "$built")" ] || fail "the packaged ${packaged#$work/root} is not the build's $built"
+  if readelf -S "$packaged" | grep -qE '\.debug_|\.symtab'; then fail "${packaged#$work/root} is not stripped"; fi
+done
 
 # Depends as dpkg-shlibdeps computes it for the shipped binary, here again.
 mkdir -p "$work/debian"
 : >"$work/debian/control"
-shlibs="$(cd "$work" && dpkg-shlibdeps -O -e"root/usr/bin/$package" 2>/dev/null)"
+shlibs="$(cd "$work" && dpkg-shlibdeps -O -e"root/usr/bin/$package" -e"root/usr/libexec/$package/kelo-image-decoder" 2>/dev/null)"
 [ "$(field Depends)" = "${shlibs#shlibs:Depends=}" ] ||
   fail "Depends is '$(field Depends)', dpkg-shlibdeps says '${shlibs#shlibs:Depends=}'"
-# Every library the binary needs is provided by a package among Depends.
+# Every library the binaries need is provided by a package among Depends.
 depends_names="$(field Depends | tr ',|' '\n' | sed 's/^ *//; s/[ :].*//')"
-for lib in $(readelf -d "$shipped" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+for lib in $(readelf -d "$shipped" "$shipped_decoder" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u); do
   # The library of this architecture as the dynamic linker finds it; whole outputs
   # are read (no early exit) so that no writer dies of SIGPIPE.
   path="$(ldconfig -p | awk -v l="$lib" -v a="$(uname -m | tr _ -)" '$1 == l && index(tolower($0), tolower(a)) && !p {p = $NF} END {print p}')"

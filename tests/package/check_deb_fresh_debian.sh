@@ -63,7 +63,7 @@ echo "   $(head -n 1 <<<"$answer" | tr -d '\r'); $(tr -d '\n\t' <<<"${answer#*$'
 echo "-- apt-get purge kelo-print-agent"
 apt-get purge -y -q -o Dpkg::Use-Pty=0 kelo-print-agent >>/tmp/apt.log 2>&1 || { cat /tmp/apt.log; fail "purge failed"; }
 [ -z "$(dpkg-query -W -f='${Status}' kelo-print-agent 2>/dev/null)" ] || fail "dpkg still knows the package"
-for path in /usr/bin/kelo-print-agent /usr/lib/systemd/user/kelo-print-agent.service /var/lib/kelo \
+for path in /usr/bin/kelo-print-agent /usr/libexec/kelo-print-agent /usr/lib/systemd/user/kelo-print-agent.service /var/lib/kelo \
   /etc/systemd/user/default.target.wants/kelo-print-agent.service \
   /var/lib/systemd/deb-systemd-user-helper-enabled/kelo-print-agent.service.dsh-also; do
   [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path is left after purge"

@@ -166,6 +166,7 @@ step "apt-get install $deb"
 apt_get install "$deb"
 [ "$(dpkg-query -W -f='${Status}' "$package")" = "install ok installed" ] || fail "not installed after apt-get install"
 expect_mode /usr/bin/kelo-print-agent "755 root:root"
+expect_mode /usr/libexec/kelo-print-agent/kelo-image-decoder "755 root:root"
 expect_mode "$unit_path" "644 root:root"
 expect_mode /var/lib/kelo "755 root:root"
 [ -d /var/lib/kelo ] || fail "/var/lib/kelo is not a directory"
@@ -212,6 +213,12 @@ check_json "the queue's own resolution" "a['resultInfo']['xDPI'] == 300 and a['r
 printf '[Print Settings]\nResolution=306\n' >"/var/lib/kelo/$queue.ini"
 status="$(call POST "/klapi/GetPrinterResolution?printName=$queue")"
 check_json "the resolution from /var/lib/kelo/$queue.ini" "a['resultInfo']['xDPI'] == 306"
+# A print needs the installed decoder where the agent looks for it.
+{ printf 'data:image/png;base64,'; convert -size 20x10 xc:black png:- | base64 -w0; } >"$work/label.txt"
+status="$(curl -s -m 30 --data-binary @"$work/label.txt" -H 'Content-Type: text/plain' -o "$work/body" \
+  -w '%{http_code}' "http://127.0.0.1:$port/klapi/PrintImage?printName=$queue" || true)"
+[ "$status" = 200 ] || fail "PrintImage answered $status"
+check_json "a PNG printed through /usr/libexec/kelo-print-agent/kelo-image-decoder" "a['statusCode'] == '10001'"
 
 kill -TERM "$agent_pid"
 rc=0
@@ -226,7 +233,7 @@ iconv -f UTF-8 -t UTF-8 "$work/agent.log" >/dev/null || fail "the agent's output
 
 step "apt-get remove: program and enablement go, the settings stay"
 apt_get remove "$package"
-for path in /usr/bin/kelo-print-agent "$unit_path" /usr/share/man/man1/kelo-print-agent.1.gz; do
+for path in /usr/bin/kelo-print-agent /usr/libexec/kelo-print-agent "$unit_path" /usr/share/man/man1/kelo-print-agent.1.gz; do
   [ ! -e "$path" ] || fail "$path is still there after removal"
 done
 [ ! -L "$wants_link" ] || fail "$wants_link is still there after removal"
