@@ -5,6 +5,7 @@ under Wine) or native (kelo-print-agent, at KELO_PRINT_AGENT). The environment c
 from tests/harness/harness.sh (cupsd and its queues, KELO_JOB_DIR; WINEPREFIX, DISPLAY,
 ... for Wine) and from ctest (KELO_PRINT_SERVICE_EXE, KELO_REFERENCE_MENU_EXE, ...)."""
 import functools
+import glob
 import http.client
 import os
 import shutil
@@ -12,6 +13,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -297,3 +299,78 @@ def private_bytes(pid):
             if line.startswith(('Private_Clean:', 'Private_Dirty:')):
                 total += int(line.split()[1]) * 1024
     return total
+
+
+def listing_seconds(timeout=5):
+    """Seconds until a listing on a new connection is answered 200; inf when it is not."""
+    start = time.monotonic()
+    try:
+        status = request('POST', '/klapi/GetPrinters', timeout=timeout)[0]
+    except OSError:
+        return float('inf')
+    return time.monotonic() - start if status == 200 else float('inf')
+
+
+def private_bytes_with_children(pid):
+    """private_bytes of a process and of every process below it (a helper it started)."""
+    total = private_bytes(pid)
+    for path in glob.glob('/proc/%d/task/*/children' % pid):
+        try:
+            with open(path) as f:
+                children = [int(c) for c in f.read().split()]
+        except OSError:
+            continue
+        for child in children:
+            try:
+                total += private_bytes_with_children(child)
+            except OSError:
+                pass  # ended meanwhile
+    return total
+
+
+class Watch:
+    """While its block runs, samples the private memory of a process and its children
+    and makes fresh listings one after another: .growth (peak bytes above the start),
+    .listings (seconds each)."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.listings = []
+
+    def __enter__(self):
+        self.start = self.peak = private_bytes_with_children(self.pid)
+        self._done = threading.Event()
+        self._threads = [threading.Thread(target=self._sample), threading.Thread(target=self._list)]
+        for t in self._threads:
+            t.start()
+        return self
+
+    def __exit__(self, *_):
+        self._done.set()
+        for t in self._threads:
+            t.join()
+
+    def _sample(self):
+        while not self._done.wait(0.02):
+            try:
+                self.peak = max(self.peak, private_bytes_with_children(self.pid))
+            except OSError:  # the process has ended; the test sees that itself
+                return
+
+    def _list(self):
+        while True:
+            self.listings.append(listing_seconds())
+            if self._done.wait(0.1):
+                return
+
+    @property
+    def growth(self):
+        return self.peak - self.start
+
+    @property
+    def worst(self):
+        return max(self.listings, default=float('inf'))
+
+    def summary(self):
+        return '%d fresh listings, the slowest %.3f s; private memory +%.0f MiB at its peak' % (
+            len(self.listings), self.worst, self.growth / 2**20)
