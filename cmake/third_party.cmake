@@ -9,6 +9,12 @@ add_library(httplib INTERFACE)
 target_include_directories(httplib SYSTEM INTERFACE "${_httplib_dir}")
 find_package(Threads REQUIRED)
 target_link_libraries(httplib INTERFACE Threads::Threads)
+# The library listens with a queue of 5. Connections that come together (all of
+# a load's connections reconnecting after their last kept-alive request, a tab
+# opening several at once) overflow it, and the client's TCP tries again only a
+# second later: the slowest answers at 32 connections took a second from that
+# alone. 256 holds every worker's and every queued caller's connection twice.
+target_compile_definitions(httplib INTERFACE CPPHTTPLIB_LISTEN_BACKLOG=256)
 if(WIN32)
   target_link_libraries(httplib INTERFACE ws2_32 crypt32)
 endif()

@@ -117,6 +117,26 @@ TEST(ServerSockets, NewRequestIsServedAtOnceBehindManyIdleConnections) {
   }
 }
 
+// Connections that arrive together (a page's burst, a load tool reconnecting
+// after each connection's last kept-alive request) all wait in the listen
+// queue: one that does not fit would be retried by the client's TCP a second
+// later, and its request answered a second late.
+TEST(ServerSockets, ABurstOfNewConnectionsIsAnsweredWithoutTheirRetries) {
+  TestServer server(EchoLengthHandlers(), NoBodyLimitSet());
+  ASSERT_NE(server.port(), 0);
+  std::vector<std::unique_ptr<RawConnection>> burst;
+  const auto start = Clock::now();
+  for (int i = 0; i < 100; ++i) {
+    burst.push_back(std::make_unique<RawConnection>(server.port()));
+    ASSERT_TRUE(burst.back()->connected());
+    ASSERT_TRUE(burst.back()->Send("POST /klapi/GetPrinters HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n"));
+  }
+  for (auto& connection : burst) {
+    EXPECT_NE(connection->ReadAnswer(milliseconds(5000)).find("200 OK"), std::string::npos);
+  }
+  EXPECT_LT(MillisecondsSince(start), 700);
+}
+
 // Callers that keep every worker busy, by trickling their requests within the
 // deadline or by sending one request after another, must not keep a new caller
 // waiting for more than about a second.
