@@ -37,21 +37,23 @@ void SplitWait(std::chrono::microseconds wait, time_t& sec, time_t& usec) {
 // spoiled and the connection is closed after the answer.
 class GuardedStream final : public httplib::Stream {
  public:
-  // othersWait tells whether other callers wait for a worker; a request whose
-  // bytes have come for longer than stallGrace then stops waiting for more.
+  // othersWait tells whether other callers wait for a worker; a request that is
+  // slow or long by the limits (see ServerLimits) then stops waiting for more.
   GuardedStream(socket_t sock, std::chrono::microseconds readTimeout, std::chrono::microseconds writeTimeout,
-                std::function<bool()> othersWait, std::chrono::milliseconds stallGrace,
-                std::chrono::milliseconds stallSlice)
+                std::function<bool()> othersWait, const ServerLimits& limits)
       : sock_(sock),
         readTimeout_(readTimeout),
         writeTimeout_(writeTimeout),
         othersWait_(std::move(othersWait)),
-        stallGrace_(stallGrace),
-        stallSlice_(stallSlice) {}
+        slowGrace_(limits.slowGrace),
+        steadyBytesPerSecond_(limits.steadyBytesPerSecond),
+        stallGrace_(limits.stallGrace),
+        stallSlice_(limits.stallSlice) {}
 
   void StartRequest(Clock::time_point deadline) {
     deadline_ = deadline;
     requestStart_ = Clock::now();
+    received_ = 0;
     allowance_ = std::numeric_limits<uint64_t>::max();
   }
   void LimitFurtherReads(uint64_t bytes) { allowance_ = bytes; }
@@ -80,12 +82,14 @@ class GuardedStream final : public httplib::Stream {
         const ssize_t n = httplib::detail::read_socket(sock_, ptr, size, 0);
         if (n <= 0) return Spoil();
         allowance_ -= static_cast<uint64_t>(n);
+        received_ += static_cast<uint64_t>(n);
         return n;
       }
       const ssize_t n = httplib::detail::read_socket(sock_, buffer_.data(), buffer_.size(), 0);
       if (n <= 0) return Spoil();
       bufferOffset_ = 0;
       bufferSize_ = static_cast<size_t>(n);
+      received_ += static_cast<uint64_t>(n);
     }
     const size_t n = std::min(size, bufferSize_ - bufferOffset_);
     std::memcpy(ptr, buffer_.data() + bufferOffset_, n);
@@ -109,6 +113,15 @@ class GuardedStream final : public httplib::Stream {
   socket_t socket() const override { return sock_; }
 
  private:
+  // Whether the request has been coming slowly or long enough to give its worker up.
+  bool PastGrace(Clock::time_point now) const {
+    const auto elapsed = now - requestStart_;
+    if (elapsed > stallGrace_) return true;
+    if (elapsed <= slowGrace_) return false;
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    return static_cast<double>(received_) < seconds * static_cast<double>(steadyBytesPerSecond_);
+  }
+
   // Waits up to the read time-out, never past the deadline, and no longer than
   // a slice once the request is past its grace while others need a worker; 0
   // when nothing came.
@@ -118,7 +131,7 @@ class GuardedStream final : public httplib::Stream {
     for (;;) {
       const Clock::time_point now = Clock::now();
       if (now >= end) return 0;
-      if (now - requestStart_ > stallGrace_ && othersWait_ && othersWait_()) return 0;
+      if (PastGrace(now) && othersWait_ && othersWait_()) return 0;
       auto slice = std::chrono::duration_cast<std::chrono::microseconds>(end - now);
       slice = std::min<std::chrono::microseconds>(slice, stallSlice_);
       time_t sec = 0, usec = 0;
@@ -136,10 +149,13 @@ class GuardedStream final : public httplib::Stream {
   const std::chrono::microseconds readTimeout_;
   const std::chrono::microseconds writeTimeout_;
   const std::function<bool()> othersWait_;
+  const std::chrono::milliseconds slowGrace_;
+  const uint64_t steadyBytesPerSecond_;
   const std::chrono::milliseconds stallGrace_;
   const std::chrono::milliseconds stallSlice_;
   Clock::time_point deadline_ = Clock::time_point::max();
   Clock::time_point requestStart_ = Clock::now();
+  uint64_t received_ = 0;  // from the socket since the request began
   uint64_t allowance_ = std::numeric_limits<uint64_t>::max();
   bool spoiled_ = false;
   std::array<char, 4096> buffer_{};
@@ -201,7 +217,11 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
     if (!failed && !OthersWait()) return;
     tCurrent->closeAfterAnswer = true;
     res.headers.erase("Keep-Alive");
-    res.set_header("Connection", "close");
+    // The library has said so already when the request asked for it or was refused.
+    if (res.get_header_value("Connection") != "close") {
+      res.headers.erase("Connection");
+      res.set_header("Connection", "close");
+    }
   });
 }
 
@@ -272,7 +292,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
 
   GuardedStream stream(sock, std::chrono::seconds(read_timeout_sec_) + std::chrono::microseconds(read_timeout_usec_),
                        std::chrono::seconds(write_timeout_sec_) + std::chrono::microseconds(write_timeout_usec_),
-                       [this] { return OthersWait(); }, limits_.stallGrace, limits_.stallSlice);
+                       [this] { return OthersWait(); }, limits_);
   Connection connection{sock};
   connection.stream = &stream;
   connection.deadline = limits_.requestDeadline;

@@ -38,11 +38,15 @@ struct ServerLimits {
   // server stops; closing also wakes it at once where the system allows.
   std::chrono::milliseconds idleSlice{200};
   // While other callers wait for a worker, a request whose bytes have been
-  // coming for longer than this gives its worker up as soon as it waits for
-  // more of them. A page's request arrives on loopback within milliseconds, a
-  // 64 MiB upload within a fraction of a second; a caller that trickles its
-  // requests cannot hold a worker that others need for longer than this (and a
-  // slice of the wait below).
+  // coming for longer than slowGrace at less than steadyBytesPerSecond, or for
+  // longer than stallGrace at any pace, gives its worker up as soon as it waits
+  // for more of them. A page's request arrives on loopback within milliseconds,
+  // a 64 MiB upload within a fraction of a second, and a browser that streams a
+  // body more slowly still sends megabytes a second; a caller that trickles its
+  // requests holds a worker that others need for no longer than slowGrace (and
+  // a slice of the wait below).
+  std::chrono::milliseconds slowGrace{250};
+  uint64_t steadyBytesPerSecond = 1u << 20;
   std::chrono::milliseconds stallGrace{1000};
   // How often a request waiting for its bytes looks whether others wait.
   std::chrono::milliseconds stallSlice{100};
