@@ -112,6 +112,31 @@ class WineProgram(Program):
             env['LC_ALL'] = lang
             env['LOCPATH'] = os.environ.get('KELO_LOCPATH', '')
         super().__init__(['wine', exe, *args], env, stdout_path)
+        self.exe = exe
+
+    @property
+    def pid(self):
+        """The process that runs the program. In a 64-bit prefix Wine starts a 32-bit
+        program from start.exe, in a process of its own that is not its child."""
+        pid = self.proc.pid
+        try:
+            with open('/proc/%d/comm' % pid) as f:
+                if f.read().strip() != 'start.exe':
+                    return pid
+        except OSError:
+            return pid
+        name = os.path.basename(self.exe).encode()
+        for entry in os.listdir('/proc'):
+            if not entry.isdigit() or int(entry) == pid:
+                continue
+            try:
+                with open('/proc/%s/cmdline' % entry, 'rb') as f:
+                    cmdline = f.read()
+            except OSError:
+                continue
+            if name in cmdline and b'start.exe' not in cmdline:
+                return int(entry)
+        return pid
 
 
 class NativeProgram(Program):
