@@ -1,5 +1,5 @@
 """The native agent next to the Wine build, in one run: GetPrinters throughput and
-latency (the native load client), PrintImage time to the job file in CUPS (the job
+latency (the native load client, and Debian's wrk at 32 connections), PrintImage time to the job file in CUPS (the job
 polling of print_bench_client.py), and each program's idle and peak memory.
 
 Both programs own 127.0.0.1:6780, so they take turns on it (native, wine, wine,
@@ -10,6 +10,8 @@ Run by run_native_vs_wine_bench.sh, which builds, takes the lock and prepares CU
 import argparse
 import http.client
 import os
+import re
+import shutil
 import signal
 import statistics
 import subprocess
@@ -98,6 +100,39 @@ def load_rows(client, warmup, duration, connections, name):
     return rows, notes
 
 
+WRK_SCRIPT = 'wrk.method = "POST"\nwrk.body = ""\nwrk.headers["Content-Length"] = "0"\n'
+
+
+def milliseconds(text):
+    """wrk's 850.00us, 31.21ms or 1.02s in ms."""
+    match = re.fullmatch(r'([0-9.]+)(us|ms|s|m)', text)
+    if not match:
+        raise RuntimeError('wrk printed a time it cannot be read from: %r' % text)
+    return float(match.group(1)) * {'us': 0.001, 'ms': 1, 's': 1000, 'm': 60000}[match.group(2)]
+
+
+def wrk_row(script, connections, duration):
+    """One wrk run on GetPrinters: (req/s, p50, p99, max ms, non-2xx and socket errors)."""
+    out = subprocess.run(['wrk', '-t2', '-c%d' % connections, '-d%ds' % duration, '--latency', '-s', script,
+                          'http://%s:%d/klapi/GetPrinters' % (HOST, PORT)],
+                         capture_output=True, text=True, check=True).stdout
+    found = {}
+    for line in out.splitlines():
+        fields = line.split()
+        if len(fields) >= 2 and fields[0] in ('50%', '99%'):
+            found[fields[0]] = milliseconds(fields[1])
+        elif fields[:1] == ['Latency'] and len(fields) >= 4:
+            found['max'] = milliseconds(fields[3])
+        elif fields[:1] == ['Requests/sec:']:
+            found['rate'] = float(fields[1])
+    errors = sum(int(n) for n in re.findall(r'(?:connect|read|write|timeout) (\d+)', out))
+    match = re.search(r'Non-2xx or 3xx responses: (\d+)', out)
+    errors += int(match.group(1)) if match else 0
+    if set(found) != {'50%', '99%', 'max', 'rate'}:
+        raise RuntimeError('wrk printed no figures: %s' % out)
+    return found['rate'], found['50%'], found['99%'], found['max'], errors
+
+
 def ratio(a, b):
     return a / b if b else float('nan')
 
@@ -116,6 +151,9 @@ def main():
     parser.add_argument('--connections', default='1,8,32')
     parser.add_argument('--repeats', type=int, default=5)
     parser.add_argument('--idle', type=float, default=5)
+    parser.add_argument('--wrk-runs', type=int, default=3, help='wrk runs per turn at --wrk-connections')
+    parser.add_argument('--wrk-connections', type=int, default=32)
+    parser.add_argument('--wrk-duration', type=int, default=5)
     parser.add_argument('--timeout', type=int, default=120)
     parser.add_argument('images', nargs='+', help='PNG files; the first is also the warm-up print')
     args = parser.parse_args()
@@ -130,6 +168,12 @@ def main():
     turns = args.turns.split()
     counts = [int(c) for c in args.connections.split(',')]
 
+    if args.wrk_runs and shutil.which('wrk') is None:
+        raise RuntimeError('wrk is missing (apt-get install wrk)')
+    wrk_script = os.path.join(args.work, 'get_printers.lua')
+    with open(wrk_script, 'w') as f:
+        f.write(WRK_SCRIPT)
+    wrk = {name: [] for name in commands}
     load = {name: {c: [] for c in counts} for name in commands}
     prints = {name: {i: [] for i in range(len(bodies))} for name in commands}
     idle_rss = {name: [] for name in commands}
@@ -154,6 +198,8 @@ def main():
             notes += ['turn %d (%s): %s' % (index + 1, name, n) for n in row_notes]
             for c in counts:
                 load[name][c].append(rows[c])
+            for _ in range(args.wrk_runs):
+                wrk[name].append(wrk_row(wrk_script, args.wrk_connections, args.wrk_duration))
 
             print_real(args, warm)  # not counted: the first print loads what printing needs
             for i, body in enumerate(bodies):
@@ -169,7 +215,7 @@ def main():
             exits[name].append(turn.stop())
         print('turn %d of %d: %s done' % (index + 1, len(turns), name), file=sys.stderr)
 
-    report(args, dict(turns=turns, counts=counts, load=load, prints=prints, idle_rss=idle_rss, peak_hwm=peak_hwm,
+    report(args, dict(turns=turns, counts=counts, load=load, wrk=wrk, prints=prints, idle_rss=idle_rss, peak_hwm=peak_hwm,
                       exits=exits, answers=answers, process_names=process_names, notes=notes))
 
 
@@ -202,6 +248,22 @@ def report(args, r):
         n, w = means['native'], means['wine']
         print('%5d  %-12s %9.3fx %8.3fx %8.3fx %8.3fx' % (c, 'native/wine', ratio(n[0], w[0]), ratio(n[1], w[1]),
                                                         ratio(n[2], w[2]), ratio(n[3], w[3])))
+
+    wrk = r['wrk']
+    if any(wrk.values()):
+        print('== GetPrinters by wrk (Debian\'s), %d connections, 2 threads, %d s per run, %d runs per turn; '
+              'every run, then the means and native/wine' % (args.wrk_connections, args.wrk_duration, args.wrk_runs))
+        print('%-12s %4s %10s %9s %9s %9s %7s' % ('program', 'run', 'req/s', 'p50 ms', 'p99 ms', 'max ms', 'errors'))
+        means = {}
+        for name in ('native', 'wine'):
+            for i, row in enumerate(wrk[name]):
+                print('%-12s %4d %10.1f %9.2f %9.2f %9.2f %7d' % ((name, i + 1) + row))
+            means[name] = tuple(statistics.mean(row[k] for row in wrk[name]) for k in range(4))
+        for name in ('native', 'wine'):
+            print('%-12s %4s %10.1f %9.2f %9.2f %9.2f' % ((name, 'mean') + means[name]))
+        n, w = means['native'], means['wine']
+        print('%-12s %4s %9.3fx %8.3fx %8.3fx %8.3fx' % ('native/wine', '', ratio(n[0], w[0]), ratio(n[1], w[1]),
+                                                       ratio(n[2], w[2]), ratio(n[3], w[3])))
 
     print('== PrintImage on %s: ms from sending the request to the job file in CUPS (total) and to the '
           'HTTP answer; median of %d per turn, all turns together' % (args.queue, args.repeats))

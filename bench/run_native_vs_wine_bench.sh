@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the native agent next to the Wine build, in one run: GetPrinters at
-# 1, 8 and 32 connections, PrintImage to the job file for a 50 KB and a 1 MB image,
+# 1, 8 and 32 connections (our load client) and three wrk runs at 32, PrintImage to the job file for a 50 KB and a 1 MB image,
 # idle and peak memory, with native/Wine ratios.
 set -euo pipefail
 
@@ -65,7 +65,8 @@ echo "== build"
 echo "native:    kelo-print-agent, $("$(bench_compiler_of "$native_dir")" --version | head -1), $native_type" \
   "($(bench_cache_value "$native_dir" "CMAKE_CXX_FLAGS_${native_type^^}")), $(stat -c %s "$native_exe") bytes unstripped"
 echo "wine:      KeloPrintService.exe, $(bench_windows_build_line); $(wine --version)"
-echo "client:    load_client $(bench_native_build_line); $(python3 --version) (http.client) for the prints"
+echo "client:    load_client $(bench_native_build_line); $(wrk -v 2>&1 | head -1 | cut -d' ' -f1-2) (Debian $(dpkg-query -W -f='${Version}' wrk));" \
+  "$(python3 --version) (http.client) for the prints"
 echo "sources:   $(git -C "$repo" rev-parse --short HEAD)$(git -C "$repo" diff --quiet HEAD -- . ':!build' || echo ' with changes');" \
   "cpp-httplib $(sed -n 's/^#define CPPHTTPLIB_VERSION "\(.*\)"/\1/p' "$repo/deps/cpp-httplib/httplib.h");" \
   "CUPS $(dpkg-query -W -f='${Version}' cups-daemon), cairo $(dpkg-query -W -f='${Version}' libcairo2)"
@@ -78,7 +79,7 @@ python3 "$repo/bench/native_vs_wine_bench.py" --native "$native_exe" --wine-exe 
   --turns "${KELO_NVW_BENCH_TURNS:-native wine wine native}" \
   --warmup "${KELO_BENCH_WARMUP:-2}" --duration "${KELO_BENCH_DURATION:-4}" \
   --connections "${KELO_BENCH_CONNECTIONS:-1,8,32}" --repeats "${KELO_PRINT_BENCH_REPEATS:-5}" \
-  --idle "${KELO_BENCH_IDLE:-5}" "${pngs[@]}"
+  --idle "${KELO_BENCH_IDLE:-5}" --wrk-runs "${KELO_NVW_BENCH_WRK_RUNS:-3}" "${pngs[@]}"
 
 clean_up
 trap - EXIT
