@@ -6,12 +6,15 @@
 #include <cerrno>
 #include <cstdint>
 
+bool IsRegularFileWithin(int fd, size_t limit) {
+  struct stat st;
+  return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+         static_cast<uint64_t>(st.st_size) <= limit;
+}
+
 std::optional<std::string> ReadRegularFile(int fd, size_t limit) {
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      static_cast<uint64_t>(st.st_size) > limit) {
-    return std::nullopt;
-  }
+  if (!IsRegularFileWithin(fd, limit) || fstat(fd, &st) != 0) return std::nullopt;
   std::string bytes(static_cast<size_t>(st.st_size), '\0');
   size_t done = 0;
   while (done < bytes.size()) {

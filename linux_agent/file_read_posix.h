@@ -29,6 +29,9 @@ class UniqueFd {
   int fd_;
 };
 
+// Whether fd is a regular file of at most limit bytes.
+bool IsRegularFileWithin(int fd, size_t limit);
+
 // The whole file behind fd when it is a regular file of at most limit bytes;
 // nullopt for anything else (a pipe, a device, a directory), a larger file or a
 // read that fails or ends early. Open it with O_NONBLOCK, so that a pipe put in

@@ -1,5 +1,6 @@
 // kelo-image-decoder: decodes one stored image for the agent, confined, and
 // ends. A decoder that faults or runs away costs this process, never the agent.
+#include "linux_agent/file_read_posix.h"
 #include "linux_agent/image_decoder/decode_label_bitmap.h"
 #include "linux_agent/image_decoder/decoder_protocol.h"
 #include "linux_agent/image_decoder/decoder_sandbox_linux.h"
@@ -15,19 +16,6 @@ namespace {
 constexpr unsigned kCpuSeconds = 3;
 
 enum ExitCode { kAnswered = 0, kBadArguments = 2, kInputUnreadable = 3, kNotConfined = 4, kOutputFailed = 5 };
-
-// The image, whole; nothing is parsed before the sandbox is in place.
-bool ReadInput(std::string& bytes) {
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (static_cast<size_t>(n) > kMaxImageBody - bytes.size()) return false;
-    bytes.append(chunk, static_cast<size_t>(n));
-  }
-}
 
 bool WriteAll(const void* data, size_t length) {
   const char* p = static_cast<const char*>(data);
@@ -46,12 +34,13 @@ bool WriteAll(const void* data, size_t length) {
 int main(int argc, char** argv) {
   const std::optional<DecodeLimits> limits = ParseDecoderArguments(argc, argv);
   if (!limits) return kBadArguments;
-  std::string bytes;
-  if (!ReadInput(bytes)) return kInputUnreadable;
+  // The stored image, whole; nothing is parsed before the sandbox is in place.
+  const std::optional<std::string> bytes = ReadRegularFile(STDIN_FILENO, kMaxImageBody);
+  if (!bytes) return kInputUnreadable;
   if (!EnterDecoderSandbox(limits->maxBytes, kCpuSeconds)) return kNotConfined;
 
   LabelBitmap bitmap;
-  const DecodeResult result = DecodeLabelBitmap(bytes, *limits, bitmap);
+  const DecodeResult result = DecodeLabelBitmap(*bytes, *limits, bitmap);
   DecodedHeader header{};
   std::memcpy(header.magic, kDecodedMagic, sizeof header.magic);
   header.result = static_cast<uint32_t>(result);

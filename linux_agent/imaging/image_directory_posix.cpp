@@ -83,17 +83,13 @@ int ImageDirectory::Write(const std::string& name, std::string_view bytes) const
 }
 
 std::optional<std::string> ImageDirectory::Read(const std::string& name, size_t limit) const {
-  const UniqueFd file(openat(fd_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd file = OpenForReading(name, limit);
   return ReadRegularFile(file.Get(), limit);
 }
 
 UniqueFd ImageDirectory::OpenForReading(const std::string& name, size_t limit) const {
   UniqueFd file(openat(fd_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat st;
-  if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<uint64_t>(st.st_size) > limit) {
-    return UniqueFd();
-  }
+  if (!IsRegularFileWithin(file.Get(), limit)) return UniqueFd();
   // O_NONBLOCK kept a fifo in the file's place from blocking the open; a regular
   // file is read as any other.
   const int flags = fcntl(file.Get(), F_GETFL);

@@ -336,20 +336,30 @@ def listing_seconds(timeout=5):
     return time.monotonic() - start if status == 200 else float('inf')
 
 
+def descendants(pid):
+    """Process ids below pid, nearest first, read from /proc."""
+    found, queue = [], [pid]
+    while queue:
+        parent = queue.pop(0)
+        for task in glob.glob('/proc/%d/task/*/children' % parent):
+            try:
+                with open(task) as f:
+                    kids = [int(k) for k in f.read().split()]
+            except OSError:
+                continue
+            found += kids
+            queue += kids
+    return found
+
+
 def private_bytes_with_children(pid):
     """private_bytes of a process and of every process below it (a helper it started)."""
     total = private_bytes(pid)
-    for path in glob.glob('/proc/%d/task/*/children' % pid):
+    for child in descendants(pid):
         try:
-            with open(path) as f:
-                children = [int(c) for c in f.read().split()]
+            total += private_bytes(child)
         except OSError:
-            continue
-        for child in children:
-            try:
-                total += private_bytes_with_children(child)
-            except OSError:
-                pass  # ended meanwhile
+            pass  # ended meanwhile
     return total
 
 

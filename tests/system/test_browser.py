@@ -46,22 +46,6 @@ def listing(query=''):
     return [p['name'] for p in json.loads(data)['resultInfo']['printers']]
 
 
-def descendants(pid):
-    """Process ids below pid, nearest first, read from /proc."""
-    found, queue = [], [pid]
-    while queue:
-        parent = queue.pop(0)
-        for task in glob.glob('/proc/%d/task/*/children' % parent):
-            try:
-                with open(task) as f:
-                    kids = [int(k) for k in f.read().split()]
-            except OSError:
-                continue
-            found += kids
-            queue += kids
-    return found
-
-
 def is_browser(pid):
     """Whether pid is still one of Chromium's processes (a pid can be reused once it ended)."""
     try:
@@ -205,7 +189,7 @@ class LabelPageInChromium(unittest.TestCase):
             'goog:loggingPrefs': {'performance': 'ALL'},  # the network events, for the preflights
             'timeouts': {'script': 30000, 'pageLoad': 30000, 'implicit': 0},
         })
-        cls.browser_pids = descendants(cls.driver_proc.pid)
+        cls.browser_pids = ks.descendants(cls.driver_proc.pid)
 
     @classmethod
     def tearDownClass(cls):
@@ -214,7 +198,7 @@ class LabelPageInChromium(unittest.TestCase):
                 cls.driver.end_session()  # chromedriver ends the browser it started
             except (OSError, WebDriverError):
                 pass
-            for pid in reversed(cls.browser_pids + descendants(cls.driver_proc.pid)):
+            for pid in reversed(cls.browser_pids + ks.descendants(cls.driver_proc.pid)):
                 if is_browser(pid):
                     try:
                         os.kill(pid, signal.SIGKILL)
