@@ -61,3 +61,23 @@ void StdoutLog::Line(std::string_view utf8) { Write(utf8, true); }
 void StdoutLog::WideLine(std::string_view utf8) { WriteWide(utf8); }
 
 void StdoutLog::Print(std::string_view utf8) { Write(utf8, false); }
+
+LineBatch::~LineBatch() { HandOn(); }
+
+void LineBatch::Line(std::string_view utf8) {
+  text_.append(utf8);
+  text_.push_back('\n');
+}
+
+void LineBatch::WideLine(std::string_view utf8) {
+  HandOn();
+  out_.WideLine(utf8);
+}
+
+void LineBatch::Print(std::string_view utf8) { text_.append(utf8); }
+
+void LineBatch::HandOn() {
+  if (text_.empty()) return;
+  out_.Print(text_);
+  text_.clear();
+}

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 class RawConnection {
  public:
@@ -42,16 +43,24 @@ class RawConnection {
     return out;
   }
 
-  // The first answer's bytes: reads until the headers and a body of the announced length are in.
+  // The next answer's bytes: reads until the headers and a body of the
+  // announced length are in. What came after them is kept for the next call.
   std::string ReadAnswer(std::chrono::milliseconds wait) {
-    std::string out;
-    (void)ReadUntil(wait, out, [](const std::string& in) {
+    std::string out = std::move(unread_);
+    unread_.clear();
+    size_t answerEnd = 0;
+    (void)ReadUntil(wait, out, [&answerEnd](const std::string& in) {
       const size_t headerEnd = in.find("\r\n\r\n");
       if (headerEnd == std::string::npos) return false;
       const size_t at = in.find("Content-Length: ");
-      const size_t length = at == std::string::npos ? 0 : std::stoul(in.substr(at + 16));
-      return in.size() >= headerEnd + 4 + length;
+      const size_t length = at == std::string::npos || at > headerEnd ? 0 : std::stoul(in.substr(at + 16));
+      answerEnd = headerEnd + 4 + length;
+      return in.size() >= answerEnd;
     });
+    if (answerEnd != 0 && out.size() > answerEnd) {
+      unread_ = out.substr(answerEnd);
+      out.resize(answerEnd);
+    }
     return out;
   }
 
@@ -81,4 +90,5 @@ class RawConnection {
     sock_ = INVALID_SOCKET;
   }
   socket_t sock_ = INVALID_SOCKET;
+  std::string unread_;  // read past the last answer returned
 };

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -57,8 +59,26 @@ class GuardedStream final : public httplib::Stream {
     allowance_ = std::numeric_limits<uint64_t>::max();
   }
   void LimitFurtherReads(uint64_t bytes) { allowance_ = bytes; }
-  bool Spoiled() const { return spoiled_; }
+  bool Spoiled() const { return spoiled_ || sendFailed_; }
   bool HasBuffered() const { return bufferOffset_ < bufferSize_; }
+  // The caller has just seen the socket readable: the next read need not ask again.
+  void MarkReadable() { knownReadable_ = true; }
+
+  // Sends what the answer has written so far, also after a failed read (the
+  // answer that says so); false when the peer did not take it within the write
+  // time-out, and from then on every write fails.
+  bool Flush() {
+    size_t sent = 0;
+    while (!sendFailed_ && sent < pending_.size()) {
+      const ssize_t n = SendWithin(pending_.data() + sent, pending_.size() - sent);
+      if (n <= 0) sendFailed_ = true;
+      else sent += static_cast<size_t>(n);
+    }
+    pending_.clear();
+    return !sendFailed_;
+  }
+  // Drops what was written and not sent: half an answer is no answer.
+  void Discard() { pending_.clear(); }
 
   bool is_readable() const override { return HasBuffered() || WaitReadable() > 0; }
 
@@ -70,11 +90,13 @@ class GuardedStream final : public httplib::Stream {
 
   ssize_t read(char* ptr, size_t size) override {
     if (spoiled_) return -1;
+    // An interim answer (100 Continue) must be on the wire before its body can come.
+    if (!pending_.empty() && !HasBuffered() && !Flush()) return -1;
     size = std::min<size_t>(size, static_cast<size_t>(std::numeric_limits<int>::max()));
     if (allowance_ == 0) return Spoil();
     size = static_cast<size_t>(std::min<uint64_t>(size, allowance_));
     if (!HasBuffered()) {
-      const ssize_t ready = WaitReadable();
+      const ssize_t ready = std::exchange(knownReadable_, false) ? 1 : WaitReadable();
       if (ready <= 0) return Spoil();
       // Large reads (bodies) go straight into the caller's buffer; small ones
       // (header lines, a byte at a time) are served from ours.
@@ -98,10 +120,23 @@ class GuardedStream final : public httplib::Stream {
     return static_cast<ssize_t>(n);
   }
 
+  // An answer's pieces (status and headers, then the body) are collected and
+  // sent together by Flush: under Wine every socket call is several round
+  // trips to the wineserver, which all the program's threads share.
   ssize_t write(const char* ptr, size_t size) override {
-    if (!is_writable()) return -1;
-    size = std::min<size_t>(size, static_cast<size_t>(std::numeric_limits<int>::max()));
-    return httplib::detail::send_socket(sock_, ptr, size, 0);
+    if (sendFailed_) return -1;
+    if (pending_.size() + size <= kPendingCapacity) {
+      pending_.append(ptr, size);
+      return static_cast<ssize_t>(size);
+    }
+    if (!Flush()) return -1;
+    if (size <= kPendingCapacity) {
+      pending_.append(ptr, size);
+      return static_cast<ssize_t>(size);
+    }
+    const ssize_t n = SendWithin(ptr, size);
+    if (n <= 0) sendFailed_ = true;
+    return n > 0 ? n : -1;
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
@@ -144,6 +179,17 @@ class GuardedStream final : public httplib::Stream {
     spoiled_ = true;
     return -1;
   }
+  // One send once the socket takes data within the write time-out; 0 or less
+  // when it does not.
+  ssize_t SendWithin(const char* ptr, size_t size) {
+    time_t sec = 0, usec = 0;
+    SplitWait(writeTimeout_, sec, usec);
+    if (httplib::detail::select_write(sock_, sec, usec) <= 0) return -1;
+    size = std::min<size_t>(size, static_cast<size_t>(std::numeric_limits<int>::max()));
+    return httplib::detail::send_socket(sock_, ptr, size, 0);
+  }
+
+  static constexpr size_t kPendingCapacity = 64 * 1024;
 
   const socket_t sock_;
   const std::chrono::microseconds readTimeout_;
@@ -158,6 +204,9 @@ class GuardedStream final : public httplib::Stream {
   uint64_t received_ = 0;  // from the socket since the request began
   uint64_t allowance_ = std::numeric_limits<uint64_t>::max();
   bool spoiled_ = false;
+  bool sendFailed_ = false;
+  bool knownReadable_ = false;
+  std::string pending_;  // written, not yet sent
   std::array<char, 4096> buffer_{};
   size_t bufferOffset_ = 0;
   size_t bufferSize_ = 0;
@@ -250,14 +299,14 @@ GuardedServer::Counts GuardedServer::ConnectionCounts() {
 }
 
 bool GuardedServer::WaitForRequest(Connection& connection, GuardedStream& stream) {
-  // A request already there is served without counting the connection idle.
-  const bool arrived = stream.HasBuffered() || httplib::detail::select_read(connection.sock, 0, 0) > 0;
+  // A request that is already there is found by the first wait below at once;
+  // the connection counts as idle meanwhile, but is too fresh to be closed for room.
   {
     std::lock_guard<std::mutex> lock(connectionsMutex_);
     if (connection.state == Connection::State::kClosedForRoom) return false;
-    connection.state = arrived ? Connection::State::kBusy : Connection::State::kIdle;
+    connection.state = stream.HasBuffered() ? Connection::State::kBusy : Connection::State::kIdle;
     connection.idleSince = Clock::now();
-    if (arrived) return true;
+    if (stream.HasBuffered()) return true;
   }
   const Clock::time_point idleStart = Clock::now();
   const Clock::time_point giveUp = idleStart + limits_.keepAliveIdle;
@@ -279,6 +328,7 @@ bool GuardedServer::WaitForRequest(Connection& connection, GuardedStream& stream
     if (connection.state == Connection::State::kClosedForRoom) return false;
     if (ready > 0) {
       connection.state = Connection::State::kBusy;
+      if (!stream.HasBuffered()) stream.MarkReadable();
       return true;
     }
   }
@@ -345,8 +395,10 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     } catch (...) {
       // Whatever reading or answering the request threw (memory while a
       // header or body grows): this connection ends, the worker goes on.
+      stream.Discard();
       ok = false;
     }
+    if (!stream.Flush()) ok = false;
     if (!ok || connectionClosed || connection.closeAfterAnswer || stream.Spoiled()) break;
   }
 

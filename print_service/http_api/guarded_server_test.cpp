@@ -357,6 +357,54 @@ TEST(ServerSockets, AKeptAliveConnectionGoesOnAfterARequestReadInFull) {
   EXPECT_EQ(received.substr(received.size() - 5), "\r\n\r\n2") << "the third saw its two bytes";
 }
 
+// An answer leaves in pieces the server collects before sending: whatever its
+// size, it arrives whole, and answers to pipelined requests keep their order.
+TEST(ServerSockets, AnswersOfEverySizeArriveWholeAndInOrder) {
+  ApiHandlers handlers = EchoLengthHandlers();
+  handlers.getPrinterResolution = [](const ApiRequest& req) {
+    const auto n = req.params.find("n");
+    ApiAnswer answer;
+    for (size_t i = 0, size = std::stoul(n->second); i < size; ++i) answer.body.push_back(static_cast<char>('a' + i % 26));
+    answer.contentType = "text/plain";
+    return answer;
+  };
+  TestServer server(std::move(handlers));
+  // Around the size the server collects before it sends, and well past it.
+  const size_t sizes[] = {0, 1, 65000, 65536, 70000, 3 * 65536 + 7};
+  RawConnection connection(server.port());
+  ASSERT_TRUE(connection.connected());
+  std::string requests;
+  for (size_t size : sizes) {
+    requests += "POST " + std::string(kPathGetPrinterResolution) + "?n=" + std::to_string(size) +
+                " HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n";
+  }
+  ASSERT_TRUE(connection.Send(requests));
+  for (size_t size : sizes) {
+    SCOPED_TRACE(size);
+    const std::string received = connection.ReadAnswer(milliseconds(2000));
+    ASSERT_EQ(received.rfind("HTTP/1.1 200", 0), 0u) << received.substr(0, 200);
+    EXPECT_NE(received.find("Content-Length: " + std::to_string(size) + "\r\n"), std::string::npos);
+    const std::string body = received.substr(received.find("\r\n\r\n") + 4);
+    ASSERT_EQ(body.size(), size) << "nothing of the next answer is glued on either";
+    for (size_t i = 0; i < size; i += 4099) ASSERT_EQ(body[i], static_cast<char>('a' + i % 26)) << i;
+  }
+}
+
+// A caller that waits for "100 Continue" before it sends its body gets it
+// before the server waits for that body.
+TEST(ServerSockets, AnInterimAnswerIsSentBeforeTheBodyIsAwaited) {
+  TestServer server(EchoLengthHandlers());
+  RawConnection connection(server.port());
+  ASSERT_TRUE(connection.connected());
+  ASSERT_TRUE(connection.Send(std::string("POST ") + kPathGetPrinters +
+                              " HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n"));
+  EXPECT_EQ(connection.ReadAnswer(milliseconds(1000)), "HTTP/1.1 100 Continue\r\n\r\n");
+  ASSERT_TRUE(connection.Send("abc"));
+  const std::string received = connection.ReadAnswer(milliseconds(1000));
+  EXPECT_EQ(received.rfind("HTTP/1.1 200", 0), 0u) << received;
+  EXPECT_EQ(received.substr(received.size() - 5), "\r\n\r\n3") << received;
+}
+
 // What a request's processing throws ends that connection alone: the answer,
 // if any, never carries the exception's text, and the workers serve on.
 TEST(ServerSockets, WhateverARequestThrowsEndsOnlyItsConnection) {

@@ -57,7 +57,8 @@ std::string BuildPrinterListAnswer(const std::vector<std::string>& names) {
   return PrintJson(tree.get()).value_or(std::string());
 }
 
-ApiAnswer HandleGetPrinters(PrinterEnumerator& spooler, DiagnosticLog& log, const ApiRequest& req) {
+ApiAnswer HandleGetPrinters(PrinterEnumerator& spooler, DiagnosticLog& out, const ApiRequest& req) {
+  LineBatch log(out);  // a listing's lines leave in one write, when it is answered
   const ListingFlags flags = ReadListingFlags(req);
   std::string flagLine;
   flagLine += flags.onlyLocal ? '1' : '0';

@@ -103,10 +103,8 @@ TEST(HandleGetPrinters, LogsFlagsThenListsAndAnswersJson) {
   req.params.emplace("onlyLocal", "0");
   req.params.emplace("onlySupported", "");
   const ApiAnswer res = HandleGetPrinters(spooler, log, req);
-  const Lines lines = log.lines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front(), "101===");
-  EXPECT_EQ(lines.back(), "number 6");
+  // In one piece, so that the lines of concurrent listings never mix.
+  EXPECT_EQ(log.lines(), Lines{"P:101===\n\n\n\\\\print01\n\n\n\\\\print01\nnumber 6\n"});
   EXPECT_EQ(res.body, BuildPrinterListAnswer({"KELO", "KELO520"}));
   EXPECT_EQ(res.contentType, "application/json");
   EXPECT_EQ(res.status, 200);
@@ -118,7 +116,7 @@ TEST(HandleGetPrinters, SpoolerFailureAnswersSuccessWithNoPrinters) {
   RecordingLog log;
   const ApiAnswer res = HandleGetPrinters(spooler, log, ApiRequest());
   EXPECT_EQ(res.body, BuildPrinterListAnswer({}));
-  EXPECT_EQ(log.lines(), Lines{"000==="});
+  EXPECT_EQ(log.lines(), Lines{"P:000===\n"});
 }
 
 }  // namespace
