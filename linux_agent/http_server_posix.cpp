@@ -5,6 +5,7 @@
 #include "linux_agent/imaging/cups_image_printer_cups.h"
 #include "linux_agent/imaging/image_directory_posix.h"
 #include "linux_agent/imaging/image_store_posix.h"
+#include "linux_agent/peer_check_posix.h"
 #include "print_service/imaging/print_image.h"
 #include "linux_agent/printers/cups_destinations_cups.h"
 #include "linux_agent/printers/cups_printer_device_cups.h"
@@ -78,12 +79,19 @@ int RunHttpServer() {
   setup.handlers.printImage = [print](const ApiRequest& req) { return HandlePrintImage(print->ports, req); };
   setup.housekeeping = [imageDirectory] { CleanupImageDirectory(imageDirectory); };
   setup.socketOptions = ExclusivePortSocketOptions();
+  // The kernel knows every local socket's owner: a caller it cannot name has
+  // gone, or the system hides it, and is not served.
+  setup.peerCheck = FindPosixPeerOwner;
+  setup.serveUnknownPeers = false;
   setup.onListening = [log](int port) { log->Line("listening on 127.0.0.1:" + std::to_string(port)); };
-  // Said once: the port may stay taken for as long as another copy serves.
-  auto reported = std::make_shared<bool>(false);
-  setup.onBindFailed = [log, reported] {
-    if (!*reported) log->Line("127.0.0.1:6780 cannot be bound; trying again every 2 s");
-    *reported = true;
+  // Said once each: the port may stay taken for as long as another copy serves.
+  auto reporter = std::make_shared<BindFailureReporter>();
+  setup.onBindFailed = [log, reporter] {
+    switch (reporter->After(FindPosixPortHolder(kApiPort))) {
+      case BindFailureNotice::kOtherUser: log->Line(kPortHeldByOtherUserLine); break;
+      case BindFailureNotice::kTaken: log->Line(kPortTakenLine); break;
+      case BindFailureNotice::kNone: break;
+    }
     return true;
   };
   return RunHttpServerWith(std::move(setup));

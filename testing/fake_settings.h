@@ -12,6 +12,7 @@ class FakeSettingsStore final : public TraySettingsStore {
   long machineOpenError = 0;
   long machineCreateError = 0;
   long userOpenError = 0;
+  bool machineReadable = false;  // HKLM refuses writing (machineOpenError 5) but may be read
   std::optional<std::string> dataDirectory = std::string("D:\\Kelo");
   std::map<std::string, std::optional<std::string>> resolutionByPath;  // "dir\name.ini"
   std::vector<std::string> calls;
@@ -22,6 +23,10 @@ class FakeSettingsStore final : public TraySettingsStore {
     found.machineOpenError = Record("open HKLM", machineOpenError);
     if (machineOpenError == 0) {
       found.hive = SettingsHive::kMachine;
+    } else if (machineReadable && machineOpenError == 5 && Record("open HKLM for reading", 0) == 0 &&
+               ReadValue(found)) {
+      found.hive = SettingsHive::kMachineReadOnly;
+      return found;
     } else if ((found.machineCreateError = Record("create HKLM", machineCreateError)) == 0) {
       found.hive = SettingsHive::kMachineCreated;
       found.createdKeyLabel = "0000ABCD";
@@ -29,12 +34,11 @@ class FakeSettingsStore final : public TraySettingsStore {
       found.hive = SettingsHive::kUser;
     }
     if (!found.hive) return found;
-    calls.push_back("read Data Directory");
-    found.dataDirectory = dataDirectory;
+    (void)ReadValue(found);
     return found;
   }
   void WriteDataDirectory(SettingsHive hive, const std::string& directory) override {
-    static const char* const names[] = {"HKLM", "HKLM", "HKCU"};
+    static const char* const names[] = {"HKLM", "HKLM (read only)", "HKLM", "HKCU"};
     calls.push_back(std::string("write Data Directory ") + names[static_cast<int>(hive)] + " " + directory);
     dataDirectory = directory;
   }
@@ -47,6 +51,11 @@ class FakeSettingsStore final : public TraySettingsStore {
   }
 
  private:
+  bool ReadValue(DataDirectoryLookup& found) {
+    calls.push_back("read Data Directory");
+    found.dataDirectory = dataDirectory;
+    return dataDirectory.has_value();
+  }
   long Record(const char* what, long error) {
     calls.push_back(std::string(what) + (error == 0 ? "" : " failed"));
     return error;

@@ -9,13 +9,17 @@
 
 class TestServer {
  public:
-  explicit TestServer(ApiHandlers handlers, ServerLimits limits = NoBodyLimitSet()) {
+  explicit TestServer(ApiHandlers handlers, ServerLimits limits = NoBodyLimitSet(), PeerCheck peerCheck = nullptr,
+                      bool serveUnknownPeers = false) {
     std::promise<int> bound;
     std::future<int> port = bound.get_future();
-    thread_ = std::thread([this, handlers = std::move(handlers), limits = std::move(limits), bound = std::move(bound)]() mutable {
+    thread_ = std::thread([this, handlers = std::move(handlers), limits = std::move(limits), bound = std::move(bound),
+                           peerCheck = std::move(peerCheck), serveUnknownPeers]() mutable {
       HttpServerSetup setup;
       setup.handlers = std::move(handlers);
       setup.limits = std::move(limits);
+      setup.peerCheck = std::move(peerCheck);
+      setup.serveUnknownPeers = serveUnknownPeers;
       setup.port = 0;
       setup.onListening = [&bound](int p) { bound.set_value(p); };
       result_ = RunHttpServerWith(std::move(setup));

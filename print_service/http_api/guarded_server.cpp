@@ -220,6 +220,8 @@ struct GuardedServer::Connection {
   GuardedStream* stream = nullptr;
   std::chrono::milliseconds deadline{0};
   int refusal = 0;                // the status that answers the request before routing; 0: none
+  bool otherUser = false;         // the peer is not this user's program (or could not be told)
+  bool answerOtherUser = false;   // this request gets the other user's answer
   bool closeAfterAnswer = false;  // the connection ends after this answer
 };
 
@@ -244,7 +246,11 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
     return pool_;
   };
   // A refused request's body was never read: answer before routing, and close.
-  set_pre_routing_handler([](const httplib::Request&, httplib::Response& res) {
+  set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (tCurrent != nullptr && tCurrent->answerOtherUser) {
+      otherUserAnswer_(req, res);
+      return HandlerResponse::Handled;
+    }
     if (tCurrent == nullptr || tCurrent->refusal == 0) return HandlerResponse::Unhandled;
     res.status = tCurrent->refusal;
     return HandlerResponse::Handled;
@@ -272,6 +278,12 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(std::move(limits)) {
       res.set_header("Connection", "close");
     }
   });
+}
+
+void GuardedServer::SetPeerCheck(PeerCheck check, bool serveUnknown, Handler answer) {
+  peerCheck_ = std::move(check);
+  serveUnknownPeers_ = serveUnknown;
+  otherUserAnswer_ = std::move(answer);
 }
 
 bool GuardedServer::OthersWait() { return pool_ != nullptr && pool_->TasksWaiting(); }
@@ -346,6 +358,10 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
   Connection connection{sock};
   connection.stream = &stream;
   connection.deadline = limits_.requestDeadline;
+  if (peerCheck_ && otherUserAnswer_) {
+    const PeerOwner owner = peerCheck_(ConnectionEnds{localAddr, localPort, remoteAddr, remotePort});
+    connection.otherUser = owner == PeerOwner::kOtherUser || (owner == PeerOwner::kUnknown && !serveUnknownPeers_);
+  }
   {
     std::lock_guard<std::mutex> lock(connectionsMutex_);
     connections_.push_back(&connection);
@@ -356,6 +372,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
   for (size_t count = keep_alive_max_count_; count > 0 && WaitForRequest(connection, stream); --count) {
     stream.StartRequest(Clock::now() + limits_.requestDeadline);
     connection.refusal = 0;
+    connection.answerOtherUser = false;
     connection.closeAfterAnswer = false;
     bool connectionClosed = false;
     auto refuse = [&](int status, httplib::Request& req) {
@@ -366,6 +383,12 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     try {
       ok = process_request(stream, remoteAddr, remotePort, localAddr, localPort, count == 1, connectionClosed,
                            [&](httplib::Request& req) {
+                             if (connection.otherUser && req.method != "OPTIONS") {
+                               // Answered before its body is read, whatever it is.
+                               refuse(0, req);
+                               connection.answerOtherUser = true;
+                               return;
+                             }
                              const size_t limit = limits_.bodyLimit(req.path);
                              const bool chunked = httplib::detail::is_chunked_transfer_encoding(req.headers);
                              const bool announced = req.has_header("Content-Length");

@@ -3,6 +3,8 @@
 // headers and body, and bodies refused from their announced length.
 #pragma once
 
+#include "print_service/http_api/peer_check.h"
+
 #include <httplib.h>
 
 #include <chrono>
@@ -72,6 +74,12 @@ class GuardedServer final : public httplib::Server {
   };
   Counts ConnectionCounts();
 
+  // Asks `check` for every connection before its first request is read. A
+  // connection of another user, or one whose owner is unknown unless
+  // serveUnknown, gets `answer` to each request other than a preflight
+  // (OPTIONS), and is closed after it; nothing else of the request is read.
+  void SetPeerCheck(PeerCheck check, bool serveUnknown, Handler answer);
+
  // One served connection; its fields are the server's own.
   struct Connection;
 
@@ -83,6 +91,9 @@ class GuardedServer final : public httplib::Server {
   bool OthersWait();
 
   const ServerLimits limits_;
+  PeerCheck peerCheck_;
+  bool serveUnknownPeers_ = true;
+  Handler otherUserAnswer_;
   WorkerPool* pool_ = nullptr;  // made by the listen loop, which owns it; outlives every connection
   std::mutex connectionsMutex_;
   std::list<Connection*> connections_;

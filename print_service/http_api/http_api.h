@@ -29,6 +29,10 @@ void RegisterRoutes(httplib::Server& svr, ApiHandlers handlers);
 ApiRequest ToApiRequest(const httplib::Request& req);
 void SendAnswer(const ApiAnswer& answer, httplib::Response& res);
 
+// A request of another user's program: on an API path the failure answer with
+// kOtherUserText and the CORS headers, so that the page can say why; elsewhere 403.
+void AnswerOtherUser(const httplib::Request& req, httplib::Response& res);
+
 void SetCorsHeaders(httplib::Response& res);
 void HandlePreflight(const httplib::Request& req, httplib::Response& res);
 void HandleRoot(const httplib::Request& req, httplib::Response& res);
@@ -56,6 +60,10 @@ struct HttpServerSetup {
   // Between two binds while the port is taken: short enough that the API is
   // back soon after the port frees, long enough to cost nothing meanwhile.
   std::chrono::milliseconds bindRetry{2000};
+  // Whose program each connection comes from; empty: every caller is served.
+  PeerCheck peerCheck;
+  // Whether a caller whose owner cannot be found is served (see the README).
+  bool serveUnknownPeers = false;
   // Threads, deadlines and body limits; an empty bodyLimit gives each route its own.
   ServerLimits limits = NoBodyLimitSet();
 };

@@ -48,6 +48,7 @@ int RunHttpServerWith(HttpServerSetup setup) {
   }
 
   RegisterRoutes(svr, std::move(setup.handlers));
+  if (setup.peerCheck) svr.SetPeerCheck(std::move(setup.peerCheck), setup.serveUnknownPeers, AnswerOtherUser);
   // Chunked bodies are counted by the library against this; announced lengths by the route's own limit.
   svr.set_payload_max_length(kMaxImageBody);
   // The library writes headers and body separately; with Nagle's algorithm every

@@ -2,6 +2,8 @@
 // place where the library's requests and answers become ours and back.
 #include "print_service/http_api/http_api.h"
 
+#include "print_service/http_api/json_answer.h"
+
 #include <utility>
 
 ApiRequest ToApiRequest(const httplib::Request& req) {
@@ -19,6 +21,15 @@ void SendAnswer(const ApiAnswer& answer, httplib::Response& res) {
   SetCorsHeaders(res);
   res.status = answer.status;
   if (!answer.body.empty()) res.set_content(answer.body, answer.contentType);
+}
+
+void AnswerOtherUser(const httplib::Request& req, httplib::Response& res) {
+  if (req.path.rfind("/klapi/", 0) != 0) {
+    res.status = httplib::StatusCode::Forbidden_403;  // the error page
+    return;
+  }
+  JsonPtr tree = MakeAnswer(kStatusFailure, cJSON_CreateString(kOtherUserText));
+  SendAnswer(JsonAnswer(tree.get()), res);
 }
 
 namespace {

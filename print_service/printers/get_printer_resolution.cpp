@@ -34,7 +34,7 @@ std::string FindPrintName(const ApiRequest& req) {
 
 int LookupCustomResolution(TraySettingsStore& store, DiagnosticLog& log, const std::string& printName) {
   const DataDirectoryLookup found = store.FindDataDirectory();
-  if (found.hive != SettingsHive::kMachine) {
+  if (found.hive != SettingsHive::kMachine && found.hive != SettingsHive::kMachineReadOnly) {
     log.Print("GetPrinterResolution: RegOpenKeyEx failed, error=" + std::to_string(found.machineOpenError) + "\n");
     if (found.hive == SettingsHive::kMachineCreated) {
       log.Print("GetPrinterResolution: RegCreateKeyEx success, hKey=" + found.createdKeyLabel + "\n");
@@ -49,6 +49,7 @@ int LookupCustomResolution(TraySettingsStore& store, DiagnosticLog& log, const s
   }
 
   std::optional<std::string> directory = found.dataDirectory;
+  if (!directory && found.hive == SettingsHive::kMachineReadOnly) return 0;  // the lookup never gives this
   if (!directory) {
     directory = kFixedDataDirectoryA;
     store.WriteDataDirectory(*found.hive, *directory);

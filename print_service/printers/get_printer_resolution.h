@@ -10,8 +10,9 @@
 #include <string>
 
 // Where "Software\KELO" was reached: HKLM opened, else created there, else the
-// user's key (only opened, never created).
-enum class SettingsHive : uint8_t { kMachine, kMachineCreated, kUser };
+// user's key (only opened, never created). kMachineReadOnly: HKLM could only be
+// read (a standard user), and it holds the value; the store never writes there.
+enum class SettingsHive : uint8_t { kMachine, kMachineReadOnly, kMachineCreated, kUser };
 
 // What looking for "Data Directory" found, and what failed on the way (Windows
 // error codes, 0 when the step was not needed), for the diagnostic lines.

@@ -104,6 +104,33 @@ TEST(GetPrinterResolution, RegistryFallsBackFromMachineOpenToCreateToUserKey) {
   EXPECT_EQ(noneLog.lines().back(), "P:GetPrinterResolution: Fallback to HKCU failed, error=2\n");
 }
 
+// A standard user may read the machine's key but not write it: the tray uses
+// the administrator's directory and writes nothing; without a value there it
+// goes on as before, to the keys it may write.
+TEST(GetPrinterResolution, AReadOnlyMachineKeyGivesItsDirectoryAndIsNeverWritten) {
+  FakeSettingsStore standardUser;
+  standardUser.machineOpenError = 5;
+  standardUser.machineReadable = true;
+  standardUser.resolutionByPath["D:\\Kelo\\Q.ini"] = std::string("306");
+  RecordingLog log;
+  EXPECT_EQ(LookupCustomResolution(standardUser, log, "Q"), 306);
+  EXPECT_EQ(standardUser.calls,
+            (Lines{"open HKLM failed", "open HKLM for reading", "read Data Directory", "read D:\\Kelo\\Q.ini"}));
+  EXPECT_EQ(log.lines(), (Lines{"P:GetPrinterResolution: Found custom resolution: 306\n"}));
+
+  FakeSettingsStore noValue;
+  noValue.machineOpenError = 5;
+  noValue.machineReadable = true;
+  noValue.machineCreateError = 5;
+  noValue.dataDirectory.reset();
+  RecordingLog noValueLog;
+  (void)LookupCustomResolution(noValue, noValueLog, "Q");
+  EXPECT_EQ(noValue.calls, (Lines{"open HKLM failed", "open HKLM for reading", "read Data Directory",
+                                  "create HKLM failed", "open HKCU", "read Data Directory",
+                                  "write Data Directory HKCU C:\\ProgramData\\KELO", "mkdir C:\\ProgramData\\KELO",
+                                  "read C:\\ProgramData\\KELO\\Q.ini"}));
+}
+
 TEST(GetPrinterResolution, MissingDataDirectoryIsWrittenAndCreated) {
   FakeSettingsStore registry;
   registry.dataDirectory.reset();

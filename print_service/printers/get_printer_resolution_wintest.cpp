@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 namespace {
 
 // A fresh data directory for one test, with the settings files it writes.
@@ -79,6 +81,68 @@ TEST(ResolutionOnWine, MissingDataDirectoryIsWrittenAndCreated) {
   const DWORD attributes = GetFileAttributesA("C:\\ProgramData\\KELO");
   EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+// Gives "Software\KELO" an access list that lets everybody read it and nobody
+// write it, as a standard user meets it, and puts the former list back.
+class ReadOnlyMachineKey {
+ public:
+  ReadOnlyMachineKey() {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPathW, 0, READ_CONTROL | WRITE_DAC, key_.Put()) != ERROR_SUCCESS) {
+      return;
+    }
+    DWORD size = 0;
+    (void)RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+    former_.resize(size);
+    if (size == 0 ||
+        RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, former_.data(), &size) != ERROR_SUCCESS) {
+      former_.clear();
+      return;
+    }
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                              nullptr)) {
+      return;
+    }
+    applied_ = RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+    (void)LocalFree(readOnly);
+  }
+  ~ReadOnlyMachineKey() {
+    // Through the handle opened before: its rights were granted then.
+    if (applied_) (void)RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, former_.data());
+  }
+  ReadOnlyMachineKey(const ReadOnlyMachineKey&) = delete;
+  ReadOnlyMachineKey& operator=(const ReadOnlyMachineKey&) = delete;
+  bool applied() const { return applied_; }
+
+ private:
+  UniqueRegKey key_;
+  std::vector<BYTE> former_;
+  bool applied_ = false;
+};
+
+TEST(ResolutionOnWine, AMachineKeyThatMayOnlyBeReadStillGivesTheDataDirectory) {
+  ScratchDataDirectory data;
+  data.WriteResolution("KeloTest300", L"306");
+  const std::optional<std::string> configured = DataDirectoryOverride::Value();
+  ASSERT_TRUE(configured);
+  {
+    ReadOnlyMachineKey readOnly;
+    ASSERT_TRUE(readOnly.applied());
+    UniqueRegKey probe;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPathW, 0, KEY_READ | KEY_WRITE, probe.Put()) == ERROR_SUCCESS) {
+      GTEST_SKIP() << "this registry does not check key access lists";
+    }
+    const DataDirectoryLookup found = RegistrySettingsStore().FindDataDirectory();
+    ASSERT_TRUE(found.hive);
+    EXPECT_EQ(*found.hive, SettingsHive::kMachineReadOnly);
+    EXPECT_EQ(found.machineOpenError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(found.dataDirectory, configured);
+    EXPECT_EQ(Ask("KeloTest300"), BuildResolutionAnswer({306, 306, 600, 900, 306}));
+  }
+  EXPECT_EQ(DataDirectoryOverride::Value(), configured) << "nothing was written";
+  const DataDirectoryLookup after = RegistrySettingsStore().FindDataDirectory();
+  EXPECT_EQ(after.hive, std::optional<SettingsHive>(SettingsHive::kMachine)) << "the access list is back";
 }
 
 }  // namespace

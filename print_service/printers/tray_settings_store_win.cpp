@@ -7,6 +7,7 @@
 #include "common/unique_owner_win.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -25,6 +26,15 @@ std::optional<std::string> Utf8Directory(HKEY key) {
   return Utf8FromWide(*value);
 }
 
+// "Data Directory" of HKLM opened for reading only, when the open for writing
+// too was refused; nullopt when that key or value is not there either.
+std::optional<std::string> ReadOnlyMachineDirectory(LONG writeOpenError) {
+  if (writeOpenError != ERROR_ACCESS_DENIED) return std::nullopt;
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPathW, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return std::nullopt;
+  return Utf8Directory(key.Get());
+}
+
 }  // namespace
 
 DataDirectoryLookup RegistrySettingsStore::FindDataDirectory() {
@@ -33,6 +43,12 @@ DataDirectoryLookup RegistrySettingsStore::FindDataDirectory() {
   found.machineOpenError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPathW, 0, kSettingsAccess, key.Put());
   if (found.machineOpenError == ERROR_SUCCESS) {
     found.hive = SettingsHive::kMachine;
+  } else if (std::optional<std::string> machineValue = ReadOnlyMachineDirectory(found.machineOpenError)) {
+    // A standard user may not write the machine's key but reads what the
+    // installer or the administrator put there.
+    found.hive = SettingsHive::kMachineReadOnly;
+    found.dataDirectory = std::move(machineValue);
+    return found;
   } else {
     DWORD dwDisposition = 0;
     found.machineCreateError = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPathW, 0, nullptr,

@@ -8,6 +8,9 @@ struct TrayTexts {
   const wchar_t* tipText;
   const wchar_t* menuTitle;
   const wchar_t* exitText;
+  // The notification shown once when another user's program holds the API's
+  // port; at most 255 characters (szInfo).
+  const wchar_t* portHeldText;
 };
 
 // Built during static initialisation, only read afterwards.

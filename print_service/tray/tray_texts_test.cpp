@@ -38,6 +38,22 @@ TEST(TrayTexts, EveryRowExistsWithTitleEqualToTip) {
   }
 }
 
+// Shown as a balloon from the icon: szInfo holds 256 characters with its terminator.
+TEST(TrayTexts, EveryRowSaysWhichPortAnotherUserHoldsInItsLanguage) {
+  for (const auto& [index, texts] : trayTextTable) {
+    ASSERT_NE(texts.portHeldText, nullptr) << index;
+    EXPECT_LT(std::wcslen(texts.portHeldText), 256u) << index;
+    EXPECT_NE(std::wcsstr(texts.portHeldText, L"127.0.0.1:6780"), nullptr) << index;
+  }
+  // Each language its own text; the fallback row is English's.
+  for (int a = 0; a < 7; ++a) {
+    for (int b = a + 1; b < 7; ++b) {
+      EXPECT_NE(std::wcscmp(trayTextTable.at(a).portHeldText, trayTextTable.at(b).portHeldText), 0) << a << " " << b;
+    }
+  }
+  EXPECT_STREQ(trayTextTable.at(7).portHeldText, trayTextTable.at(1).portHeldText);
+}
+
 TEST(TrayTexts, RowsHoldTheirLanguagesTexts) {
   EXPECT_STREQ(trayTextTable.at(0).tipText, L"KELO\u6253\u5370\u670D\u52A1");
   EXPECT_STREQ(trayTextTable.at(0).exitText, L"\u9000\u51FA");

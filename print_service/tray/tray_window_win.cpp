@@ -48,7 +48,25 @@ void ShowTrayMenu() {
   (void)PostMessageW(trayWindow, WM_NULL, 0, 0);
 }
 
+// A balloon from the icon, in the user's language; shown once the shell takes it.
+void ShowPortHeldNotice() {
+  NOTIFYICONDATAW nid = {};
+  nid.cbSize = sizeof(nid);
+  nid.hWnd = trayWindow;
+  nid.uID = kTrayIconId;
+  nid.uFlags = NIF_INFO;
+  nid.dwInfoFlags = NIIF_WARNING;
+  const TrayTexts& texts = GetTrayTexts();
+  (void)swprintf(nid.szInfoTitle, sizeof(nid.szInfoTitle) / sizeof(nid.szInfoTitle[0]), L"%ls", texts.tipText);
+  (void)swprintf(nid.szInfo, sizeof(nid.szInfo) / sizeof(nid.szInfo[0]), L"%ls", texts.portHeldText);
+  (void)Shell_NotifyIconW(NIM_MODIFY, &nid);  // (void): without an icon there is nowhere to show it
+}
+
 }  // namespace
+
+void NotifyPortHeldByOtherUser() {
+  if (trayWindow != nullptr) (void)PostMessageW(trayWindow, kPortHeldMessage, 0, 0);
+}
 
 BOOL AddTrayIcon() {
   NOTIFYICONDATAW nid = {};
@@ -83,6 +101,9 @@ LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       break;
     case WM_TIMER:
       if (wParam == kAddRetryTimer) AddTrayIconOrRetry();
+      break;
+    case kPortHeldMessage:
+      ShowPortHeldNotice();
       break;
     case kTrayCallbackMessage:
       if (lParam == WM_LBUTTONDOWN) ShowTrayMenu();

@@ -9,6 +9,8 @@ inline constexpr UINT kTrayCallbackMessage = WM_USER;
 inline constexpr int kTrayIconResource = 107;
 inline constexpr UINT kMenuTitleCommand = 104;
 inline constexpr UINT kMenuExitCommand = 105;
+// Posted by the server thread: another user's program holds the API's port.
+inline constexpr UINT kPortHeldMessage = WM_APP + 1;
 
 // Written once by wWinMain before the message loop, read on the UI thread only.
 extern HWND trayWindow;
@@ -19,3 +21,6 @@ BOOL AddTrayIcon();
 BOOL RemoveTrayIcon();
 // Adds the icon, retrying until the shell takes it, and follows taskbar restarts.
 void StartTrayIcon();
+// From any thread: has the tray window show, from its icon, that another
+// user's program holds the port.
+void NotifyPortHeldByOtherUser();
