@@ -54,7 +54,8 @@ TEST(ProfileText, WritesValuesAsTheProfileFunctionsWriteThem) {
       {"case of section and key ignored, the file's spelling kept", "x=1\r\n[print settings]\r\nSPEED=4\r\n",
        "x=1\r\n[print settings]\r\nSPEED=9\r\nPrinttype=7\r\nThickness=8\r\nResolution=306\r\nRotation=0\r\n"},
       {"section appended after a last line without its end", "[Other]\r\na=1",
-       "[Other]\r\na=1\r\n[Print Settings]\r\nPrinttype=7\r\nThickness=8\r\nSpeed=9\r\nResolution=306\r\nRotation=0\r\n"},
+       "[Other]\r\na=1\r\n[Print Settings]\r\nPrinttype=7\r\nThickness=8\r\nSpeed=9\r\nResolution=306\r\n"
+       "Rotation=0\r\n"},
       {"only the first section of the name is written",
        "[Print Settings]\r\nSpeed=1\r\n[Print Settings]\r\nThickness=1\r\n",
        "[Print Settings]\r\nSpeed=9\r\nPrinttype=7\r\nThickness=8\r\nResolution=306\r\nRotation=0\r\n"

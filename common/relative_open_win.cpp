@@ -16,8 +16,8 @@ constexpr NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
 constexpr NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
-constexpr ULONG_PTR kFileCreated = 2;
-constexpr DWORD kOplockBreakInProgressError = 742;  // ERROR_OPLOCK_BREAK_IN_PROGRESS  // IO_STATUS_BLOCK.Information after FILE_OPEN_IF created the file
+constexpr ULONG_PTR kFileCreated = 2;  // IO_STATUS_BLOCK.Information after FILE_OPEN_IF created the file
+constexpr DWORD kOplockBreakInProgressError = 742;  // ERROR_OPLOCK_BREAK_IN_PROGRESS
 
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);

@@ -63,7 +63,8 @@ TEST(StoreDirectory, VerdictTable) {
   {
     DirectoryFacts f = Secured();
     f.daclProtected = false;
-    rows.push_back({"the installer's, inherits from ProgramData", f, DirectoryVerdict::kSecureInPlace, StoreRefusal::kNone});
+    rows.push_back(
+        {"the installer's, inherits from ProgramData", f, DirectoryVerdict::kSecureInPlace, StoreRefusal::kNone});
   }
   {
     DirectoryFacts f = Secured();

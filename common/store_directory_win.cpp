@@ -398,7 +398,10 @@ StoreFile OpenStoreFile(const DataDirectoryAccess& directory, const std::wstring
     } else {
       facts.isDiskFile = false;  // nothing known: not written
     }
-    facts.atExpectedPath = SamePath(FinalPathOf(opened.handle.Get()), directory.finalPath + L"\\" + name);
+    // A drive root's final path ends in its separator already.
+    const bool atRoot = !directory.finalPath.empty() && directory.finalPath.back() == L'\\';
+    facts.atExpectedPath =
+        SamePath(FinalPathOf(opened.handle.Get()), directory.finalPath + (atRoot ? L"" : L"\\") + name);
   }
   result.refusal = JudgeStoreFile(facts);
   if (result.refusal != StoreRefusal::kNone) {
