@@ -290,9 +290,10 @@ TEST(SettingsStoreOnWine, CreatedDataDirectoryGivesEveryoneNothing) {
   // A directory made without our list lets Everyone read (Wine's default); ours does not.
   EXPECT_NE(SecurityText(plain).find(L";;;WD)"), std::wstring::npos) << SecurityText(plain);
   EXPECT_EQ(SecurityText(secured).find(L";;;WD)"), std::wstring::npos) << SecurityText(secured);
-  const DataDirectoryAccess access = SecureDataDirectory(secured, false);
+  DataDirectoryAccess access = SecureDataDirectory(secured, false);
   EXPECT_EQ(access.state, DirectoryState::kSecured);
   EXPECT_TRUE(access.hold);
+  access.hold.Reset();  // held without delete sharing: it could not be removed
   (void)RemoveDirectoryW(secured.c_str());
   (void)RemoveDirectoryW(plain.c_str());
 }
@@ -489,22 +490,39 @@ std::optional<std::string> UnixPathOf(const std::string& path) {
   return result;
 }
 
-bool UnixSymbolicLink(const std::string& target, const std::string& link) {
-  const std::optional<std::string> from = UnixPathOf(target);
-  const std::optional<std::string> to = UnixPathOf(link);
-  if (!from || !to) return false;
-  std::wstring command = WideFromAnsi("ln -s \"" + *from + "\" \"" + *to + "\"");
+// Starts a Unix program with the Unix paths of the given files. Wine does not
+// wait for it: the caller looks for what it did.
+bool RunUnix(const wchar_t* program, const std::string& name, const std::string& options,
+             const std::vector<std::string>& files) {
+  std::string line = name + " " + options;
+  for (const std::string& file : files) {
+    const std::optional<std::string> unixPath = UnixPathOf(file);
+    if (!unixPath) return false;
+    line += " \"" + *unixPath + "\"";
+  }
+  std::wstring command = WideFromAnsi(line);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     return false;
   }
   UniqueHandle ownedProcess(process.hProcess);
   UniqueHandle ownedThread(process.hThread);
-  for (int i = 0; i < 100 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
-  return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return true;
+}
+
+// Waits up to two seconds for a name to appear or to go.
+bool AwaitName(const std::string& path, bool present) {
+  for (int i = 0; i < 100; ++i) {
+    if ((GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) == present) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+bool UnixSymbolicLink(const std::string& target, const std::string& link) {
+  return RunUnix(L"Z:\\bin\\ln", "ln", "-s", {target, link}) && AwaitName(link, true);
 }
 
 TEST(SettingsStoreOnWine, FilesWhoseFinalPathIsElsewhereAreRefused) {
@@ -528,6 +546,9 @@ TEST(SettingsStoreOnWine, FilesWhoseFinalPathIsElsewhereAreRefused) {
   EXPECT_NE(log.find("  Refused : " + ini + elsewhere), std::string::npos) << log;
   EXPECT_NE(log.find("  Refused : " + bin + elsewhere), std::string::npos) << log;
   EXPECT_NE(log.find("  ACL fix : 0\r\n"), std::string::npos) << log;
+  // Wine's DeleteFile does not remove a Unix link, nor is a dangling one listed:
+  // removed while the targets are still there to tell when they have gone.
+  EXPECT_TRUE(RunUnix(L"Z:\\bin\\rm", "rm", "-f", {ini, bin}) && AwaitName(ini, false) && AwaitName(bin, false));
 }
 
 // What a directory replaced by the service leaves: the old one beside it with
