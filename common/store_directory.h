@@ -7,10 +7,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
-// Who an owner or an access entry names, as far as the rules care.
-enum class Principal : uint8_t { kSystem, kAdministrators, kUsers, kOther };
+// Who an owner or an access entry names, as far as the rules care. The account
+// the service runs as (LocalSystem) is trusted like SYSTEM: what it owns nobody
+// less privileged made.
+enum class Principal : uint8_t { kSystem, kAdministrators, kOwnAccount, kUsers, kOther };
 
 struct AccessEntryFacts {
   Principal who = Principal::kOther;
@@ -35,11 +38,21 @@ enum class StoreRefusal : uint8_t {
   kHardLinked,
   kCannotOpen,
   kCannotSecure,
+  kCannotMoveAside,  // a directory to replace that could not be renamed
+  kElsewhere,        // the open handle's final path is not the file's place
+  kOplocked,         // another program's opportunistic lock: skipped this pass
+  kTooLarge,         // a settings file larger than the store reads
 };
 
 enum class DirectoryVerdict : uint8_t {
-  kUse,       // owned by SYSTEM or Administrators, protected, nobody else may change it
-  kTakeOver,  // a real directory whose owner or access list must be replaced first
+  kUse,  // owned by SYSTEM or Administrators, protected, nobody else may change it
+  // Owned by SYSTEM or Administrators (the installer made it) but its list comes
+  // from the parent: the store's list is set on the open handle.
+  kSecureInPlace,
+  // Someone else owns it, or its security cannot be read: a user made it, and
+  // handles the user opened before keep their rights whatever list it gets. It
+  // is renamed aside and a fresh directory takes its place.
+  kReplace,
   kRefuse,
 };
 
@@ -60,10 +73,16 @@ inline constexpr wchar_t kDataDirectorySecurity[] = L"O:BAG:BAD:P(A;OICI;FA;;;SY
 DirectoryJudgement JudgeDataDirectory(const DirectoryFacts& facts);
 
 struct StoreFileFacts {
+  // The open completed while another program's opportunistic lock was being
+  // broken: using the handle could wait for that program as long as it likes.
+  bool oplockBreakPending = false;
   bool isDiskFile = false;  // not a pipe, console or device
   bool isDirectory = false;
   bool isReparsePoint = false;
   uint32_t links = 0;  // hard links to the same file
+  // The handle's final path is the checked directory's final path and the
+  // file's name: nothing in between was swapped or followed.
+  bool atExpectedPath = false;
 };
 
 // kNone when the service may write the opened file.
@@ -71,3 +90,11 @@ StoreRefusal JudgeStoreFile(const StoreFileFacts& facts);
 
 // The reason in the sync log's "Refused" line.
 const char* RefusalText(StoreRefusal reason);
+
+// Where a directory to replace goes: beside it, "<path>.refused-<stamp>", with
+// "-<attempt>" from the second attempt on (two replacements in one second).
+std::wstring AsideDirectoryName(const std::wstring& path, const std::wstring& stamp, int attempt);
+
+// The most of a settings file the service reads: far above the few lines it
+// holds, and the file is writable by every user.
+inline constexpr uint64_t kSettingsFileLimit = 64 * 1024;

@@ -2,18 +2,26 @@
 // files opened without following links, through advapi32 and kernel32.
 #include "common/store_directory_win.h"
 
+#include "common/relative_open_win.h"
 #include "common/settings_store.h"
 #include "common/text_convert.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <vector>
 
 namespace {
 
-// Rights to read and replace a directory's owner and access list.
-constexpr DWORD kDirectorySecurityAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES;
+// Rights to read and replace a directory's owner and access list, and to open
+// its files relative to it. Not DELETE: a user's handle that does not share
+// delete would make this open fail; renaming aside reopens for that.
+constexpr DWORD kDirectorySecurityAccess =
+    READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | FILE_TRAVERSE;
+// How many names beside it are tried for a directory to rename aside.
+constexpr int kAsideAttempts = 5;
 
 // Enables backup, restore and take-ownership for one call and puts the previous
 // state back. LocalSystem holds all three but has some disabled; with them a
@@ -55,9 +63,23 @@ class ScopedPrivileges {
   bool changed_ = false;
 };
 
+// The account this process runs as: LocalSystem for the service.
+bool IsOwnAccount(PSID sid) {
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
+  struct {
+    TOKEN_USER user;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+  } buffer;
+  DWORD size = 0;
+  if (!GetTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size)) return false;
+  return EqualSid(buffer.user.User.Sid, sid) != FALSE;
+}
+
 Principal Classify(PSID sid) {
   if (sid == nullptr || !IsValidSid(sid)) return Principal::kOther;
   if (IsWellKnownSid(sid, WinLocalSystemSid)) return Principal::kSystem;
+  if (IsOwnAccount(sid)) return Principal::kOwnAccount;
   if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return Principal::kAdministrators;
   if (IsWellKnownSid(sid, WinBuiltinUsersSid)) return Principal::kUsers;
   return Principal::kOther;
@@ -147,14 +169,83 @@ bool CreateWithStoreSecurity(const std::wstring& path) {
   return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
 }
 
-UniqueFile OpenDirectory(const std::wstring& path, DWORD access) {
-  // Backup semantics to open a directory at all; the reparse flag opens a
-  // junction or link itself, so that it is seen and refused.
-  return UniqueFile(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+OpenResult OpenDirectory(const std::wstring& path, DWORD access) {
+  RelativeOpen open;
+  open.name = path;
+  open.access = access;
+  open.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  open.disposition = FILE_OPEN;
+  // Either kind: a file in the directory's place is opened, seen and refused. The
+  // reparse point itself is opened, so that a junction is refused.
+  open.kind = OpenKind::kAny;
+  open.backupIntent = true;
+  return OpenRelative(open);
 }
 
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+// Creates the directory with the store's owner and access list and opens it in
+// the same step: there is no moment at which anyone else could open it, and the
+// handle is the directory that was created.
+OpenResult CreateDirectoryHeld(const std::wstring& path) {
+  UniqueLocal descriptor = StoreSecurity();
+  if (!descriptor) return OpenResult();
+  RelativeOpen create;
+  create.name = path;
+  create.access = kDirectorySecurityAccess;
+  create.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  create.disposition = FILE_CREATE;
+  create.kind = OpenKind::kDirectory;
+  create.security = descriptor.Get();
+  return OpenRelative(create);
+}
+
+// "YYYYMMDD-HHMMSS" of the current UTC time.
+std::wstring TimeStamp() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  wchar_t text[32];
+  const int n = swprintf(text, 32, L"%04u%02u%02u-%02u%02u%02u", static_cast<unsigned>(now.wYear),
+                         static_cast<unsigned>(now.wMonth), static_cast<unsigned>(now.wDay),
+                         static_cast<unsigned>(now.wHour), static_cast<unsigned>(now.wMinute),
+                         static_cast<unsigned>(now.wSecond));
+  return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring(L"0");
+}
+
+// Renames the open directory to a free name beside it; the name it got, or empty.
+std::wstring MoveAside(HANDLE directory, const std::wstring& path) {
+  const std::wstring stamp = TimeStamp();
+  for (int attempt = 1; attempt <= kAsideAttempts; ++attempt) {
+    const std::wstring target = AsideDirectoryName(path, stamp, attempt);
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    if (SetFileInformationByHandle(directory, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+      return target;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return std::wstring();
+  }
+  return std::wstring();
+}
+
+DataDirectoryAccess Refused(StoreRefusal reason) {
+  DataDirectoryAccess access;
+  access.state = DirectoryState::kRefused;
+  access.refusal = reason;
+  return access;
+}
+
+DataDirectoryAccess Secured(UniqueFile directory) {
+  DataDirectoryAccess access;
+  access.finalPath = FinalPathOf(directory.Get());
+  // Without it no file could be checked after its open: nothing is written.
+  if (access.finalPath.empty()) return Refused(StoreRefusal::kCannotOpen);
+  access.state = DirectoryState::kSecured;
+  access.hold = std::move(directory);
+  return access;
+}
 
 }  // namespace
 
@@ -186,90 +277,139 @@ bool WriteDataDirectoryValue(HKEY key, const std::wstring& directory) {
                         static_cast<DWORD>(ansi->size() + 1)) == ERROR_SUCCESS;
 }
 
-DataDirectoryAccess SecureDataDirectory(const std::wstring& path, bool createWhenMissing) {
+DirectoryJudgement JudgeOpenDirectory(HANDLE directory) { return JudgeDataDirectory(FactsOf(directory)); }
+
+DataDirectoryAccess SecureDataDirectory(const std::wstring& path, bool createWhenMissing, DirectoryJudge judge) {
   DataDirectoryAccess access;
   if (path.empty()) return access;
   ScopedPrivileges privileges;
-  UniqueFile directory = OpenDirectory(path, kDirectorySecurityAccess);
-  DWORD error = directory ? ERROR_SUCCESS : GetLastError();
-  if (!directory && IsMissing(error)) {
+  OpenResult directory = OpenDirectory(path, kDirectorySecurityAccess);
+  if (directory.status == OpenStatus::kNotFound) {
     if (!createWhenMissing) return access;
-    // Created with its access list in one step: there is no moment at which a
-    // user could open it with rights of the parent's. Another creator that came
-    // first is judged below like any existing directory.
-    if (!CreateWithStoreSecurity(path) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      access.state = DirectoryState::kRefused;
-      access.refusal = StoreRefusal::kCannotSecure;
-      return access;
+    directory = CreateDirectoryHeld(path);
+    if (directory.status == OpenStatus::kCreated || directory.status == OpenStatus::kOpened) {
+      return Secured(std::move(directory.handle));
     }
+    // Another creator came first: judged below like any existing directory.
+    if (directory.status != OpenStatus::kExists) return Refused(StoreRefusal::kCannotSecure);
     directory = OpenDirectory(path, kDirectorySecurityAccess);
-    error = directory ? ERROR_SUCCESS : GetLastError();
   }
-  if (!directory && error == ERROR_ACCESS_DENIED) {
-    // Enough to judge it; a directory that needs taking over is then refused.
+  if (directory.status == OpenStatus::kAccessDenied) {
+    // Enough to judge it; a directory that needs anything done is then refused.
     directory = OpenDirectory(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
   }
-  if (!directory) {
-    access.state = DirectoryState::kRefused;
-    access.refusal = StoreRefusal::kCannotOpen;
-    return access;
-  }
+  if (directory.status == OpenStatus::kOplockBreakPending) return Refused(StoreRefusal::kOplocked);
+  if (directory.status != OpenStatus::kOpened) return Refused(StoreRefusal::kCannotOpen);
 
-  const DirectoryJudgement judgement = JudgeDataDirectory(FactsOf(directory.Get()));
-  if (judgement.verdict == DirectoryVerdict::kRefuse) {
-    access.state = DirectoryState::kRefused;
-    access.refusal = judgement.reason;
-    return access;
-  }
-  if (judgement.verdict == DirectoryVerdict::kTakeOver) {
-    if (!TakeOver(directory.Get())) {
-      access.state = DirectoryState::kRefused;
-      access.refusal = StoreRefusal::kCannotSecure;
-      return access;
+  const DirectoryJudgement judgement = judge(directory.handle.Get());
+  switch (judgement.verdict) {
+    case DirectoryVerdict::kRefuse:
+      return Refused(judgement.reason);
+    case DirectoryVerdict::kUse:
+      return Secured(std::move(directory.handle));
+    case DirectoryVerdict::kSecureInPlace: {
+      if (!TakeOver(directory.handle.Get())) return Refused(StoreRefusal::kCannotSecure);
+      DataDirectoryAccess secured = Secured(std::move(directory.handle));
+      secured.tookOver = secured.state == DirectoryState::kSecured;
+      return secured;
     }
-    access.tookOver = true;
+    case DirectoryVerdict::kReplace:
+      break;
   }
-  access.state = DirectoryState::kSecured;
-  access.hold = std::move(directory);
-  return access;
+  // A user's directory: whatever list it gets, handles opened before keep their
+  // rights. It goes aside with everything in it; the store starts afresh. The
+  // handle that renames it needs DELETE, which the first one does not share, so
+  // it replaces the first and is judged again: what is renamed is what was judged.
+  directory.handle.Reset();
+  OpenResult mover = OpenDirectory(path, kDirectorySecurityAccess | DELETE);
+  if (mover.status != OpenStatus::kOpened || judge(mover.handle.Get()).verdict != DirectoryVerdict::kReplace) {
+    return Refused(mover.status == OpenStatus::kOplockBreakPending ? StoreRefusal::kOplocked
+                                                                   : StoreRefusal::kCannotMoveAside);
+  }
+  const std::wstring aside = MoveAside(mover.handle.Get(), path);
+  if (aside.empty()) return Refused(StoreRefusal::kCannotMoveAside);
+  mover.handle.Reset();
+  OpenResult fresh = CreateDirectoryHeld(path);
+  // Taken again at once: by whom is not known, so nothing is written this pass.
+  if (fresh.status != OpenStatus::kCreated && fresh.status != OpenStatus::kOpened) {
+    DataDirectoryAccess refused = Refused(StoreRefusal::kCannotSecure);
+    refused.movedAsideTo = aside;
+    return refused;
+  }
+  DataDirectoryAccess secured = Secured(std::move(fresh.handle));
+  secured.movedAsideTo = aside;
+  return secured;
 }
 
 bool CreateSecuredDirectory(const std::wstring& path) { return !path.empty() && CreateWithStoreSecurity(path); }
 
-StoreFile OpenStoreFile(const std::wstring& path, DWORD access, DWORD share) {
+StoreFile OpenStoreFile(const DataDirectoryAccess& directory, const std::wstring& name, DWORD access, DWORD share) {
   StoreFile result;
-  // OPEN_ALWAYS, never CREATE_ALWAYS: truncating on open would already have
-  // changed a file that turns out to have another name elsewhere.
-  result.file.Reset(CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, share & ~FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!result.file) {
-    result.error = GetLastError();
-    // A directory or a junction under the file's name cannot be opened as a file;
-    // its attributes (of the name itself, not of a target) tell which it is.
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      result.refusal = StoreRefusal::kCannotOpen;
-    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      result.refusal = StoreRefusal::kReparsePoint;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      result.refusal = StoreRefusal::kNotAFile;
-    } else {
-      result.refusal = StoreRefusal::kCannotOpen;
-    }
+  // A name with a separator or a device name would not name a file of this directory.
+  if (directory.state != DirectoryState::kSecured || !IsPlainFileName(Utf8FromWide(name))) {
+    result.refusal = StoreRefusal::kNotAFile;
     return result;
   }
+  RelativeOpen open;
+  open.root = directory.hold.Get();
+  open.name = name;
+  open.access = access | FILE_READ_ATTRIBUTES;
+  open.share = share & ~FILE_SHARE_DELETE;
+  // FILE_OPEN_IF, never a truncating disposition: truncating on open would already
+  // have changed a file that turns out to have another name elsewhere.
+  open.disposition = FILE_OPEN_IF;
+  OpenResult opened = OpenRelative(open);
   StoreFileFacts facts;
-  facts.isDiskFile = GetFileType(result.file.Get()) == FILE_TYPE_DISK;
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileInformationByHandle(result.file.Get(), &info)) {
-    facts.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    facts.isReparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    facts.links = info.nNumberOfLinks;
-  } else {
-    facts.isDiskFile = false;  // nothing known: not written
+  switch (opened.status) {
+    case OpenStatus::kOpened:
+    case OpenStatus::kCreated:
+      break;
+    case OpenStatus::kOplockBreakPending:
+      facts.oplockBreakPending = true;
+      break;
+    case OpenStatus::kIsDirectory: {
+      // A directory or a junction under the file's name; its attributes (of the
+      // name itself, relative to the held directory) tell which.
+      RelativeOpen look = open;
+      look.access = FILE_READ_ATTRIBUTES;
+      look.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      look.disposition = FILE_OPEN;
+      look.kind = OpenKind::kAny;
+      const OpenResult seen = OpenRelative(look);
+      BY_HANDLE_FILE_INFORMATION info{};
+      const bool link = seen.handle && GetFileInformationByHandle(seen.handle.Get(), &info) &&
+                        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      result.refusal = link ? StoreRefusal::kReparsePoint : StoreRefusal::kNotAFile;
+      result.error = opened.error;
+      return result;
+    }
+    default:
+      result.refusal = StoreRefusal::kCannotOpen;
+      result.error = opened.error;
+      return result;
+  }
+  if (!facts.oplockBreakPending) {
+    facts.isDiskFile = GetFileType(opened.handle.Get()) == FILE_TYPE_DISK;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(opened.handle.Get(), &info)) {
+      facts.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      facts.isReparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      facts.links = info.nNumberOfLinks;
+    } else {
+      facts.isDiskFile = false;  // nothing known: not written
+    }
+    // A drive root's final path ends in its separator already.
+    const bool atRoot = !directory.finalPath.empty() && directory.finalPath.back() == L'\\';
+    facts.atExpectedPath =
+        SamePath(FinalPathOf(opened.handle.Get()), directory.finalPath + (atRoot ? L"" : L"\\") + name);
   }
   result.refusal = JudgeStoreFile(facts);
-  if (result.refusal != StoreRefusal::kNone) result.file.Reset();
+  if (result.refusal != StoreRefusal::kNone) {
+    result.error = facts.oplockBreakPending ? opened.error : ERROR_ACCESS_DENIED;
+    return result;  // the handle closes here
+  }
+  result.created = opened.status == OpenStatus::kCreated;
+  result.file = std::move(opened.handle);
   return result;
 }
 

@@ -4,6 +4,8 @@
 
 #include "common/unique_owner_win.h"
 #include "usb_service/provisioning/settings_writer_win.h"
+
+#include <mutex>
 #include "usb_service/provisioning/spooler_queues_win.h"
 #include "usb_service/provisioning/usb_printer_bus_win.h"
 #include "usb_service/service_host/service_main_win.h"
@@ -31,7 +33,8 @@ void StoreSettingsWriter::SaveConfigBin(const std::string& queueName, const Conf
 
 void StoreSettingsWriter::SyncPrinterIni(const std::string& queueName, const ConfigBlock& block) {
   std::vector<std::string> earlier;
-  if (queueName == refusedQueue_) earlier.swap(refusals_);
+  earlier.swap(passNotes_);
+  if (queueName == refusedQueue_) earlier.insert(earlier.end(), refusals_.begin(), refusals_.end());
   refusals_.clear();
   ::SyncPrinterIni(queueName.c_str(), block, earlier);
 }
@@ -54,13 +57,19 @@ std::optional<QueueTemplate> RegistryQueueTemplate::ReadQueueTemplate(const std:
 
 void ProvisionPrinters() {
   static ProvisioningRunner runner;  // the process's one lock and template
+  static std::mutex securing;        // two passes must not both replace the directory
+  std::vector<std::string> notes;
+  {
+    // Every pass, printers or not: a directory the installer created gets the
+    // store's list, one a user created is replaced, before anyone can plant a
+    // link in it.
+    std::lock_guard<std::mutex> lock(securing);
+    notes = SecureConfiguredDataDirectory();
+  }
   UsbPrinterBus bus;
   SpoolerQueues spooler;
-  StoreSettingsWriter settings;
+  StoreSettingsWriter settings(std::move(notes));
   RegistryQueueTemplate source;
   ProvisioningPorts ports{bus, spooler, spooler, settings};
-  // Every pass, printers or not: a directory the installer (or a user) created
-  // is taken over before anyone can plant a link in it.
-  SecureConfiguredDataDirectory();
   runner.RunPass(ports, source, CurrentServiceName());
 }

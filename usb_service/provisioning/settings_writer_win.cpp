@@ -1,10 +1,12 @@
 // The service's writes into the settings store, in a data directory it has made
-// its own and through files opened without following links.
+// its own and through files opened relative to it without following links.
 #include "usb_service/provisioning/settings_writer_win.h"
 
+#include "common/relative_open_win.h"
 #include "common/store_directory_win.h"
 #include "common/text_convert.h"
 #include "common/unique_owner_win.h"
+#include "usb_service/provisioning/settings_file_sync.h"
 
 #include <algorithm>
 #include <cstring>
@@ -35,33 +37,105 @@ std::string RefusalLine(const std::wstring& path, StoreRefusal reason) {
   return AnsiFromWide(path) + ": " + RefusalText(reason);
 }
 
-bool SameDirectory(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+constexpr wchar_t kSyncLogName[] = L"sync_log.txt";
+
+// Writes all of `text` from the start of the open file and cuts what a longer
+// file had after it; false with the error code when a write failed.
+bool ReplaceContent(HANDLE file, const std::string& text, uint32_t& error) {
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+    error = GetLastError();
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    DWORD written = 0;
+    if (!WriteFile(file, text.data() + done, static_cast<DWORD>(text.size() - done), &written, nullptr) ||
+        written == 0) {
+      error = GetLastError();
+      if (error == 0) error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    done += written;
+  }
+  if (!SetEndOfFile(file)) {
+    error = GetLastError();
+    return false;
+  }
+  return true;
 }
+
+// A queue's settings file, opened relative to the secured directory.
+class HeldSettingsFile final : public SettingsFile {
+ public:
+  HeldSettingsFile(const DataDirectoryAccess& directory, std::wstring name)
+      : directory_(directory), name_(std::move(name)) {}
+
+  StoreRefusal Open() override {
+    // Read and write sharing, as the profile functions open it: the users' tray
+    // reads it meanwhile. WRITE_DAC for the users' entry.
+    file_ = OpenStoreFile(directory_, name_, GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE);
+    return file_.refusal;
+  }
+  std::optional<uint64_t> Size() override {
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file_.file.Get(), &size) || size.QuadPart < 0) return std::nullopt;
+    return static_cast<uint64_t>(size.QuadPart);
+  }
+  std::optional<std::string> Read(uint64_t size) override {
+    std::string text(static_cast<size_t>(size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+      DWORD got = 0;
+      if (!ReadFile(file_.file.Get(), &text[done], static_cast<DWORD>(text.size() - done), &got, nullptr)) {
+        return std::nullopt;
+      }
+      if (got == 0) break;  // cut shorter meanwhile: what there is
+      done += got;
+    }
+    text.resize(done);
+    return text;
+  }
+  bool Replace(const std::string& text, uint32_t& error) override {
+    return ReplaceContent(file_.file.Get(), text, error);
+  }
+  int GrantUsersAccess() override { return GrantUsersAccessOnHandle(file_.file.Get()); }
+
+ private:
+  const DataDirectoryAccess& directory_;
+  std::wstring name_;
+  StoreFile file_;
+};
 
 // Replaces the sync log with the record; a log that is refused or held by
 // another writer gets nothing.
-void WriteSyncLog(const std::wstring& logPath, const SyncRecord& record) {
-  StoreFile log = OpenStoreFile(logPath, GENERIC_WRITE, 0);
+void WriteSyncLog(const DataDirectoryAccess& directory, const SyncRecord& record) {
+  StoreFile log = OpenStoreFile(directory, kSyncLogName, GENERIC_WRITE, 0);
   if (!log.file) return;
-  const std::string text = FormatSyncLog(record);
-  DWORD written = 0;
+  uint32_t error = 0;
   // (void): the log is the only trace there is; a failed write has nowhere to go.
-  (void)WriteFile(log.file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  (void)SetEndOfFile(log.file.Get());
+  (void)ReplaceContent(log.file.Get(), FormatSyncLog(record), error);
+}
+
+// The line that tells where a directory someone else made went.
+std::string MovedAsideLine(const std::wstring& directory, const std::wstring& aside) {
+  return AnsiFromWide(directory) + ": made by another user, renamed to " + AnsiFromWide(aside);
 }
 
 // A refused data directory gets no file. The record goes to the default
 // directory's log instead, when that is another directory the service can secure.
-void RecordRefusedDirectory(const std::wstring& directory, SyncRecord record, StoreRefusal reason) {
-  record.refusals.push_back(RefusalLine(directory, reason));
-  record.lastError = ERROR_ACCESS_DENIED;
+void RecordRefusedDirectory(const std::wstring& directory, SyncRecord record, const DataDirectoryAccess& refused) {
+  if (!refused.movedAsideTo.empty()) record.refusals.push_back(MovedAsideLine(directory, refused.movedAsideTo));
+  record.refusals.push_back(RefusalLine(directory, refused.refusal));
+  record.lastError = kRefusedWriteError;
   wchar_t fallback[kWidePathCapacity];
   GetDefaultDataDirectory(fallback, kWidePathCapacity);
-  if (SameDirectory(directory, fallback)) return;
+  if (SamePath(directory, fallback)) return;
   const DataDirectoryAccess other = SecureDataDirectory(fallback, true);
   if (other.state != DirectoryState::kSecured) return;
-  if (const std::optional<std::wstring> log = Compose(fallback, L"sync_log", L".txt")) WriteSyncLog(*log, record);
+  if (!other.movedAsideTo.empty()) record.refusals.push_back(MovedAsideLine(fallback, other.movedAsideTo));
+  WriteSyncLog(other, record);
 }
 
 }  // namespace
@@ -117,6 +191,7 @@ std::vector<std::string> SaveConfigBin(const char* queueName, const ConfigBlock&
   if (queueName == nullptr) return refusals;
   const std::optional<std::wstring> directory = ResolveDataDirectory();
   if (!directory) return refusals;
+  const std::wstring name = WideFromAnsi(queueName) + L".bin";
   const std::optional<std::wstring> path = Compose(*directory, WideFromAnsi(queueName), L".bin");
   // The path has to fit 256 bytes in the system code page.
   if (!path || AnsiFromWide(*path).size() >= kBinPathCapacity) return refusals;
@@ -128,18 +203,17 @@ std::vector<std::string> SaveConfigBin(const char* queueName, const ConfigBlock&
     char ensured[kBinPathCapacity];
     if (EnsureDataDirectory(ensured, sizeof(ensured))) access = SecureDataDirectory(*directory, false);
   }
+  if (!access.movedAsideTo.empty()) refusals.push_back(MovedAsideLine(*directory, access.movedAsideTo));
   if (access.state == DirectoryState::kRefused) refusals.push_back(RefusalLine(*directory, access.refusal));
   if (access.state != DirectoryState::kSecured) return refusals;
 
-  StoreFile file = OpenStoreFile(*path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (file.refusal != StoreRefusal::kNone && file.refusal != StoreRefusal::kCannotOpen) {
-    refusals.push_back(RefusalLine(*path, file.refusal));
-  }
+  StoreFile file = OpenStoreFile(access, name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (file.refusal != StoreRefusal::kNone) refusals.push_back(RefusalLine(*path, file.refusal));
   if (!file.file) return refusals;
-  DWORD written = 0;
+  uint32_t error = 0;
   // (void): nothing to report to; the next pass writes the copy again.
-  (void)WriteFile(file.file.Get(), block.bytes.data(), kConfigCopySize, &written, nullptr);
-  (void)SetEndOfFile(file.file.Get());  // opened without truncating: cut what a longer file left
+  (void)ReplaceContent(file.file.Get(), std::string(reinterpret_cast<const char*>(block.bytes.data()), kConfigCopySize),
+                       error);
   return refusals;
 }
 
@@ -156,17 +230,23 @@ int ReadRotationPrinterData(const char* queueName, int fallback) {
   return value >= 0 && value <= 3 ? value : 0;
 }
 
-void SecureConfiguredDataDirectory() {
+std::vector<std::string> SecureConfiguredDataDirectory() {
+  std::vector<std::string> notes;
   if (const std::optional<std::wstring> configured = ReadMachineDataDirectory()) {
-    (void)SecureDataDirectory(*configured, false);  // a refusal is recorded when a file is to be written
+    // A refusal is recorded when a file is to be written; where a replaced
+    // directory went is known only now.
+    const DataDirectoryAccess access = SecureDataDirectory(*configured, false);
+    if (!access.movedAsideTo.empty()) notes.push_back(MovedAsideLine(*configured, access.movedAsideTo));
   }
+  return notes;
 }
 
 void SyncPrinterIni(const char* queueName, const ConfigBlock& block, const std::vector<std::string>& earlierRefusals) {
   if (queueName == nullptr) return;
   const std::optional<std::wstring> directory = ResolveDataDirectory();
   if (!directory) return;
-  const std::optional<std::wstring> szINIFile = Compose(*directory, WideFromAnsi(queueName), L".ini");
+  const std::wstring wideName = WideFromAnsi(queueName);
+  const std::optional<std::wstring> szINIFile = Compose(*directory, wideName, L".ini");
   const std::optional<std::wstring> logPath = Compose(*directory, L"sync_log", L".txt");
   if (!szINIFile || !logPath) return;
 
@@ -181,41 +261,19 @@ void SyncPrinterIni(const char* queueName, const ConfigBlock& block, const std::
   const DataDirectoryAccess access = SecureDataDirectory(*directory, false);
   if (access.state == DirectoryState::kMissing) return;
   if (access.state == DirectoryState::kRefused) {
-    RecordRefusedDirectory(*directory, record, access.refusal);
+    RecordRefusedDirectory(*directory, record, access);
     return;
   }
+  if (!access.movedAsideTo.empty()) record.refusals.push_back(MovedAsideLine(*directory, access.movedAsideTo));
 
-  // Held through the writes: without delete sharing, the checked file cannot be
-  // swapped for another under the profile functions, which go by path.
-  StoreFile ini = OpenStoreFile(*szINIFile, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  const bool refused = ini.refusal != StoreRefusal::kNone && ini.refusal != StoreRefusal::kCannotOpen;
-  if (refused) record.refusals.push_back(RefusalLine(*szINIFile, ini.refusal));
-  record.aclFix = ini.file ? GrantUsersAccessOnHandle(ini.file.Get()) : 0;
   record.rotationPrinterData = ReadRotationPrinterData(queueName, -1);
-
-  if (refused) {
-    record.writeResult = 0;
-    record.lastError = ERROR_ACCESS_DENIED;
-  } else {
-    const int fileRotation =
-        static_cast<int>(GetPrivateProfileIntW(kSettingsSectionW, L"Rotation", 0, szINIFile->c_str()));
-    const int rotation = ChooseRotation(fileRotation, record.rotationPrinterData);
-    const std::pair<const wchar_t*, int> keys[] = {{L"Printtype", block.PrintType()},
-                                                   {L"Thickness", block.Thickness()},
-                                                   {L"Speed", block.Speed()},
-                                                   {L"Resolution", record.dpi},
-                                                   {L"Rotation", rotation}};
-    bool first = true;
-    for (const auto& [key, value] : keys) {
-      const BOOL written =
-          WritePrivateProfileStringW(kSettingsSectionW, key, std::to_wstring(value).c_str(), szINIFile->c_str());
-      if (first) {
-        record.writeResult = written;
-        record.lastError = GetLastError();
-        first = false;
-      }
-    }
-    (void)WritePrivateProfileStringW(nullptr, nullptr, nullptr, szINIFile->c_str());  // flush the profile cache
-  }
-  WriteSyncLog(*logPath, record);
+  // Read, changed and written back through the one handle that was checked,
+  // never by path: nothing swapped in after the check is written or re-permissioned.
+  HeldSettingsFile ini(access, wideName + L".ini");
+  const SettingsFileOutcome outcome = SyncSettingsFile(ini, block, record.rotationPrinterData);
+  if (outcome.refusal != StoreRefusal::kNone) record.refusals.push_back(RefusalLine(*szINIFile, outcome.refusal));
+  record.aclFix = outcome.aclFix;
+  record.writeResult = outcome.writeResult;
+  record.lastError = outcome.lastError;
+  WriteSyncLog(access, record);
 }

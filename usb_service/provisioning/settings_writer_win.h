@@ -23,6 +23,7 @@ std::vector<std::string> SaveConfigBin(const char* queueName, const ConfigBlock&
 void SyncPrinterIni(const char* queueName, const ConfigBlock& block,
                     const std::vector<std::string>& earlierRefusals = {});
 int ReadRotationPrinterData(const char* queueName, int fallback);
-// Makes the configured data directory safe to write into (taken over, or left
-// alone when refused or missing), without writing any file.
-void SecureConfiguredDataDirectory();
+// Makes the configured data directory safe to write into (secured, or replaced
+// when someone else made it; left alone when refused or missing), without writing
+// any file. Returns where a replaced directory went, for the pass's first record.
+std::vector<std::string> SecureConfiguredDataDirectory();

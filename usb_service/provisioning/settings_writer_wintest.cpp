@@ -2,6 +2,8 @@
 // system, profile files and spooler.
 #include "usb_service/provisioning/settings_writer_win.h"
 
+#include "common/profile_text.h"
+#include "common/relative_open_win.h"
 #include "common/store_directory_win.h"
 #include "common/text_convert.h"
 #include "common/unique_owner_win.h"
@@ -253,12 +255,14 @@ TEST(SettingsStoreOnWine, MissingConfiguredDirectoryResetsTheValueToTheDefault) 
 }
 
 
-// Under Wine the owner and access list read back are made from the Unix mode
-// bits, SetSecurityInfo changes nothing, and a directory held without delete
-// sharing can still be renamed; what it can show is below. That a user's
-// directory really gets the store's owner and protected list, that a junction
-// is seen as one, and that the held directory stays in place, only Windows can
-// prove.
+// Under Wine the owner read back is the account of the Unix file's owner (this
+// process's own, so every directory counts as the installer's), the access list
+// is made from the mode bits, SetSecurityInfo changes nothing and there are no
+// junctions or oplocks; a directory held without delete sharing is kept from
+// being renamed, as on Windows. What it can show is below. That a user's
+// directory is judged to be replaced, really gets moved aside, that a fresh one
+// has the store's owner and protected list, that a junction is seen as one and
+// that an oplock does not hold an open, only Windows can prove.
 
 std::wstring SecurityText(const std::wstring& path) {
   PSECURITY_DESCRIPTOR raw = nullptr;
@@ -286,9 +290,10 @@ TEST(SettingsStoreOnWine, CreatedDataDirectoryGivesEveryoneNothing) {
   // A directory made without our list lets Everyone read (Wine's default); ours does not.
   EXPECT_NE(SecurityText(plain).find(L";;;WD)"), std::wstring::npos) << SecurityText(plain);
   EXPECT_EQ(SecurityText(secured).find(L";;;WD)"), std::wstring::npos) << SecurityText(secured);
-  const DataDirectoryAccess access = SecureDataDirectory(secured, false);
+  DataDirectoryAccess access = SecureDataDirectory(secured, false);
   EXPECT_EQ(access.state, DirectoryState::kSecured);
   EXPECT_TRUE(access.hold);
+  access.hold.Reset();  // held without delete sharing: it could not be removed
   (void)RemoveDirectoryW(secured.c_str());
   (void)RemoveDirectoryW(plain.c_str());
 }
@@ -391,6 +396,207 @@ TEST(SettingsStoreOnWine, RefusedDataDirectoryIsRecordedInTheDefaultOne) {
   (void)RemoveDirectoryA((programData + "\\KELO").c_str());
   (void)RemoveDirectoryA(programData.c_str());
   (void)DeleteFileA(notADirectory.c_str());
+}
+
+// The writer's text against what Wine's own profile functions make of the same
+// file. Rows where Wine rewrites lines the writer keeps (Wine re-serialises the
+// whole file; Windows edits the lines it changes) are left to the native table.
+TEST(SettingsStoreOnWine, WrittenTextIsWhatTheProfileFunctionsWrite) {
+  ScratchStore store;
+  const std::string path = store.dir() + "\\profile.ini";
+  const std::vector<ProfileValue> values = {
+      {"Printtype", "7"}, {"Thickness", "8"}, {"Speed", "9"}, {"Resolution", "306"}, {"Rotation", "0"}};
+  const char* const rows[] = {
+      "",
+      "[Print Settings]\r\nPrinttype=1\r\n",
+      "[Other]\r\na=1\r\n[Print Settings]\r\nSpeed=6\r\nExtra=x\r\nRotation=3\r\n",
+      "x=1\r\n[print settings]\r\nSPEED=4\r\n",
+      "[Print Settings]\r\nSpeed=1\r\n[Print Settings]\r\nThickness=1\r\n",
+      "[Print Settings]\r\nSpeed\r\nSpeed=3\r\n",
+      "[Other]\r\n;comment\r\n[Print Settings]\r\n;note\r\nspeed=2\r\n[Tail]\r\nb=2\r\n",
+      "[Other]\r\na=\xB1\xEA\xC7\xA9\r\n[Print Settings]\r\nResolution=203\r\n",
+      "[Other]\r\na=1",
+      "junk\r\n[A]\r\n[Print Settings\r\nk=v\r\n",
+      "\xEF\xBB\xBF[Print Settings]\r\nSpeed=1\r\n",
+  };
+  for (const char* row : rows) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << row;
+    for (const ProfileValue& value : values) {
+      ASSERT_TRUE(WritePrivateProfileStringA("Print Settings", value.key.c_str(), value.value.c_str(), path.c_str()));
+    }
+    (void)WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+    EXPECT_EQ(WriteProfileValues(row, "Print Settings", values), ReadFile(path)) << row;
+  }
+  (void)DeleteFileA(path.c_str());
+}
+
+TEST(SettingsStoreOnWine, SettingsFileHeldWithoutSharingIsRefusedAndRecorded) {
+  ScratchStore store;
+  const std::string ini = store.dir() + "\\KeloStoreTest.ini";
+  std::ofstream(ini, std::ios::binary) << "[Print Settings]\r\nSpeed=1\r\n";
+  {
+    UniqueFile held(CreateFileA(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    SyncPrinterIni("KeloStoreTest", Block(1, 2, 3, 1));
+  }
+  EXPECT_EQ(ReadFile(ini), "[Print Settings]\r\nSpeed=1\r\n") << "not written by path once let go";
+  const std::string log = ReadFile(store.dir() + "\\sync_log.txt");
+  EXPECT_NE(log.find("  Refused : " + ini + ": cannot be opened\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("  ACL fix : 0\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("  WriteResult: 0  LastError: 5\r\n"), std::string::npos) << log;
+}
+
+TEST(SettingsStoreOnWine, OversizedSettingsFileIsRefusedAndLeftAlone) {
+  ScratchStore store;
+  const std::string ini = store.dir() + "\\KeloStoreTest.ini";
+  const std::string big = "[Print Settings]\r\n" + std::string(kSettingsFileLimit, ';');
+  std::ofstream(ini, std::ios::binary) << big;
+  SyncPrinterIni("KeloStoreTest", Block(1, 2, 3, 1));
+  EXPECT_EQ(ReadFile(ini), big);
+  const std::string log = ReadFile(store.dir() + "\\sync_log.txt");
+  EXPECT_NE(log.find("  Refused : " + ini + ": larger than the store reads\r\n"), std::string::npos) << log;
+}
+
+TEST(SettingsStoreOnWine, FilesAreOpenedInTheHeldDirectoryAndCheckedByFinalPath) {
+  ScratchStore store;
+  const DataDirectoryAccess access = SecureDataDirectory(WideFromAnsi(store.dir()), false);
+  ASSERT_EQ(access.state, DirectoryState::kSecured);
+  EXPECT_TRUE(SamePath(access.finalPath, L"\\\\?\\" + WideFromAnsi(store.dir()))) << AnsiFromWide(access.finalPath);
+  StoreFile plain = OpenStoreFile(access, L"plain.bin", GENERIC_WRITE, 0);
+  ASSERT_TRUE(plain.file) << RefusalText(plain.refusal);
+  EXPECT_TRUE(plain.created);
+  plain.file.Reset();
+  EXPECT_FALSE(OpenStoreFile(access, L"plain.bin", GENERIC_WRITE, 0).created);
+  for (const wchar_t* name : {L"..\\x.ini", L"sub\\x.ini", L"CON.ini", L""}) {
+    EXPECT_EQ(OpenStoreFile(access, name, GENERIC_WRITE, 0).refusal, StoreRefusal::kNotAFile) << AnsiFromWide(name);
+  }
+  (void)DeleteFileA((store.dir() + "\\plain.bin").c_str());
+}
+
+// Under Wine a Unix symbolic link is opened like the file it names, with no
+// reparse point to see: only the handle's final path tells that the file lies
+// elsewhere. The link is made by running the Unix "ln" (Wine starts Unix
+// programs); on Windows the test is skipped.
+std::optional<std::string> UnixPathOf(const std::string& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unixName =
+      reinterpret_cast<UnixName>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                                        "wine_get_unix_file_name")));
+  if (unixName == nullptr) return std::nullopt;
+  char* name = unixName(WideFromAnsi(path).c_str());
+  if (name == nullptr) return std::nullopt;
+  std::string result(name);
+  (void)HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+// Starts a Unix program with the Unix paths of the given files. Wine does not
+// wait for it: the caller looks for what it did.
+bool RunUnix(const wchar_t* program, const std::string& name, const std::string& options,
+             const std::vector<std::string>& files) {
+  std::string line = name + " " + options;
+  for (const std::string& file : files) {
+    const std::optional<std::string> unixPath = UnixPathOf(file);
+    if (!unixPath) return false;
+    line += " \"" + *unixPath + "\"";
+  }
+  std::wstring command = WideFromAnsi(line);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  UniqueHandle ownedProcess(process.hProcess);
+  UniqueHandle ownedThread(process.hThread);
+  return true;
+}
+
+// Waits up to two seconds for a name to appear or to go.
+bool AwaitName(const std::string& path, bool present) {
+  for (int i = 0; i < 100; ++i) {
+    if ((GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) == present) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+bool UnixSymbolicLink(const std::string& target, const std::string& link) {
+  return RunUnix(L"Z:\\bin\\ln", "ln", "-s", {target, link}) && AwaitName(link, true);
+}
+
+TEST(SettingsStoreOnWine, FilesWhoseFinalPathIsElsewhereAreRefused) {
+  ScratchStore store;
+  if (!UnixPathOf(store.dir())) GTEST_SKIP() << "needs Wine's Unix file names";
+  const std::string original = "[Print Settings]\r\nSecret=keep\r\n";
+  OutsideFile iniTarget("target.ini", original);
+  OutsideFile binTarget("target.bin", std::string(100, 'b'));
+  const std::string ini = store.dir() + "\\KeloStoreTest.ini";
+  const std::string bin = store.dir() + "\\KeloStoreTest.bin";
+  ASSERT_TRUE(UnixSymbolicLink(iniTarget.path(), ini));
+  ASSERT_TRUE(UnixSymbolicLink(binTarget.path(), bin));
+
+  const std::vector<std::string> binRefusals = SaveConfigBin("KeloStoreTest", Block(1, 2, 3, 1));
+  SyncPrinterIni("KeloStoreTest", Block(1, 2, 3, 1), binRefusals);
+
+  EXPECT_EQ(ReadFile(iniTarget.path()), original);
+  EXPECT_EQ(ReadFile(binTarget.path()), std::string(100, 'b'));
+  const std::string log = ReadFile(store.dir() + "\\sync_log.txt");
+  const std::string elsewhere = ": opened somewhere else than its place in the directory\r\n";
+  EXPECT_NE(log.find("  Refused : " + ini + elsewhere), std::string::npos) << log;
+  EXPECT_NE(log.find("  Refused : " + bin + elsewhere), std::string::npos) << log;
+  EXPECT_NE(log.find("  ACL fix : 0\r\n"), std::string::npos) << log;
+  // Wine's DeleteFile does not remove a Unix link, nor is a dangling one listed:
+  // removed while the targets are still there to tell when they have gone.
+  EXPECT_TRUE(RunUnix(L"Z:\\bin\\rm", "rm", "-f", {ini, bin}) && AwaitName(ini, false) && AwaitName(bin, false));
+}
+
+// What a directory replaced by the service leaves: the old one beside it with
+// everything in it, a fresh one in its place that the writes go to. Wine reads
+// every owner from the Unix file's, so the verdict is given here.
+DirectoryJudgement MadeByAnotherUser(HANDLE) { return {DirectoryVerdict::kReplace}; }
+
+TEST(SettingsStoreOnWine, DirectoryMadeByAnotherUserIsRenamedAsideAndReplaced) {
+  ScratchStore store;
+  const std::string prepared = store.dir() + "\\prepared";
+  ASSERT_TRUE(CreateDirectoryA(prepared.c_str(), nullptr));
+  std::ofstream(prepared + "\\KeloStoreTest.ini", std::ios::binary) << "[Print Settings]\r\nPlanted=1\r\n";
+
+  DataDirectoryAccess access = SecureDataDirectory(WideFromAnsi(prepared), false, MadeByAnotherUser);
+  ASSERT_EQ(access.state, DirectoryState::kSecured) << RefusalText(access.refusal);
+  const std::string aside = AnsiFromWide(access.movedAsideTo);
+  EXPECT_EQ(aside.rfind(prepared + ".refused-", 0), 0u) << aside;
+  EXPECT_EQ(ReadFile(aside + "\\KeloStoreTest.ini"), "[Print Settings]\r\nPlanted=1\r\n");
+  EXPECT_TRUE(SamePath(access.finalPath, L"\\\\?\\" + WideFromAnsi(prepared)));
+  EXPECT_EQ(GetFileAttributesA((prepared + "\\KeloStoreTest.ini").c_str()), INVALID_FILE_ATTRIBUTES) << "fresh";
+  // The fresh directory is the one written to.
+  StoreFile file = OpenStoreFile(access, L"KeloStoreTest.bin", GENERIC_WRITE, 0);
+  EXPECT_TRUE(file.file) << RefusalText(file.refusal);
+  file.file.Reset();
+  access.hold.Reset();
+
+  // A second replacement in the same second gets a name of its own.
+  DataDirectoryAccess again = SecureDataDirectory(WideFromAnsi(prepared), false, MadeByAnotherUser);
+  ASSERT_EQ(again.state, DirectoryState::kSecured);
+  EXPECT_NE(again.movedAsideTo, access.movedAsideTo);
+  again.hold.Reset();
+
+  // Held open without delete sharing, it cannot be renamed: refused, left in place.
+  {
+    UniqueFile user(CreateFileA(prepared.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(user);
+    const DataDirectoryAccess held = SecureDataDirectory(WideFromAnsi(prepared), false, MadeByAnotherUser);
+    EXPECT_EQ(held.state, DirectoryState::kRefused);
+    EXPECT_EQ(held.refusal, StoreRefusal::kCannotMoveAside);
+  }
+  for (const std::wstring& dir : {access.movedAsideTo, again.movedAsideTo}) {
+    (void)DeleteFileW((dir + L"\\KeloStoreTest.ini").c_str());
+    (void)DeleteFileW((dir + L"\\KeloStoreTest.bin").c_str());
+    (void)RemoveDirectoryW(dir.c_str());
+  }
+  (void)DeleteFileA((prepared + "\\KeloStoreTest.bin").c_str());
+  (void)RemoveDirectoryA(prepared.c_str());
 }
 
 }  // namespace
