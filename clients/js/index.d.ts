@@ -1,14 +1,19 @@
 // Types of the label agent client (index.js).
 /// <reference lib="dom" />
 
-export type AgentErrorCode = 'unreachable' | 'timeout' | 'refused' | 'bad-answer';
+export type AgentErrorCode = 'unreachable' | 'blocked' | 'timeout' | 'refused' | 'bad-answer';
+
+/** The browser's answer on reaching loopback addresses (Local Network Access). */
+export type AgentPermission = 'granted' | 'prompt' | 'denied' | 'unsupported';
 
 export class AgentError extends Error {
   constructor(code: AgentErrorCode, message: string, extra?: { detail?: string; cause?: unknown });
   readonly name: 'AgentError';
   /**
-   * - `unreachable`: nothing answers: the agent is not running, or the browser blocked the
-   *   call (Local Network Access); the two cannot be told apart.
+   * - `unreachable`: nothing answers: the agent is not running (or the browser blocked the
+   *   call without saying so through the Permissions API).
+   * - `blocked`: the call failed while the browser's Local Network Access permission for
+   *   this site is `'denied'`; the message says how the user or an administrator allows it.
    * - `timeout`: no full answer within `timeoutMs`.
    * - `refused`: the agent answered "10002"; its text is in `detail`.
    * - `bad-answer`: the answer is not what the API defines.
@@ -48,6 +53,13 @@ export class LabelAgent {
   constructor(options?: LabelAgentOptions);
   /** The agent's address without a trailing slash. */
   readonly url: string;
+  /**
+   * The browser's Local Network Access permission for this site (`loopback-network`, else
+   * `local-network-access`); `'unsupported'` where the browser has neither. Never rejects
+   * and never prompts: call the agent on a user gesture, not on page load, so that the
+   * browser's own prompt follows the user's click.
+   */
+  permission(): Promise<AgentPermission>;
   /** Whether the agent answers a printer listing as its API defines; never rejects. */
   isRunning(): Promise<boolean>;
   /** Queue names in the spooler's order. Rejects with a TypeError for an unknown option. */

@@ -82,6 +82,25 @@ async function toDataUrl(source) {
   throw new TypeError('print: the source must be a canvas, an OffscreenCanvas, a Blob or a data URL');
 }
 
+// The browser's permission for a page to reach loopback addresses: named
+// 'loopback-network' since Chrome 145, 'local-network-access' before it.
+const PERMISSION_NAMES = ['loopback-network', 'local-network-access'];
+const PERMISSION_STATES = ['granted', 'prompt', 'denied'];
+
+async function loopbackPermission() {
+  const permissions = globalThis.navigator?.permissions;
+  if (typeof permissions?.query !== 'function') return 'unsupported';
+  for (const name of PERMISSION_NAMES) {
+    try {
+      const status = await permissions.query({ name });
+      return PERMISSION_STATES.includes(status?.state) ? status.state : 'unsupported';
+    } catch {
+      // A name this browser does not know: try the older one.
+    }
+  }
+  return 'unsupported';
+}
+
 export class LabelAgent {
   #url;
   #timeoutMs;
@@ -105,6 +124,12 @@ export class LabelAgent {
 
   get url() {
     return this.#url;
+  }
+
+  // Never rejects. Asking does not prompt: the browser asks the user itself on
+  // the first call that needs it, which should follow a user's click.
+  async permission() {
+    return loopbackPermission();
   }
 
   async isRunning() {
@@ -189,7 +214,16 @@ export class LabelAgent {
         });
       } catch (cause) {
         if (timedOut) throw timeout(cause);
-        // A call that Local Network Access blocks fails exactly like one to a closed port.
+        // A call that Local Network Access blocks fails exactly like one to a closed
+        // port; only the permission tells them apart.
+        if (await loopbackPermission() === 'denied') {
+          throw new AgentError('blocked',
+            `The browser does not let this site reach the label agent at ${this.#url} (Local Network Access). ` +
+            'To allow it, open the site settings from the icon beside the address bar and allow local network ' +
+            'access for this site, then reload the page; an administrator can allow the site for everyone with ' +
+            'the browser policies LoopbackNetworkAllowedForUrls and LocalNetworkAccessAllowedForUrls (Chrome, Edge) ' +
+            'or LocalNetworkAccess (Firefox).', { cause });
+        }
         throw new AgentError('unreachable',
           `The label agent at ${this.#url} does not answer: it is not running, or the browser blocked the call ` +
           '(Local Network Access: allow this site to reach devices on your local network)', { cause });

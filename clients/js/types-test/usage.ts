@@ -1,6 +1,6 @@
 // Compiled by tsc only: how the declarations read to a typed caller, and what they refuse.
 import { LabelAgent, AgentError, mmToDots, labelCanvas, toMonochrome } from 'kelo-label-agent';
-import type { AgentErrorCode, Resolution } from 'kelo-label-agent';
+import type { AgentErrorCode, AgentPermission, Resolution } from 'kelo-label-agent';
 
 export async function printLabel(agent = new LabelAgent({ url: 'http://127.0.0.1:6780', timeoutMs: 5000 })) {
   const names: string[] = await agent.listPrinters({ supportedOnly: true });
@@ -18,7 +18,16 @@ export async function printLabel(agent = new LabelAgent({ url: 'http://127.0.0.1
   }
 }
 
+export async function askFirst(agent: LabelAgent): Promise<boolean> {
+  const state: AgentPermission = await agent.permission();
+  const blocked: AgentErrorCode = 'blocked';
+  return state !== 'denied' && blocked === 'blocked';
+}
+
 export async function mistakes(agent: LabelAgent) {
+  // @ts-expect-error the permission is a state, not a boolean
+  const allowed: boolean = await agent.permission();
+  console.log(allowed);
   // @ts-expect-error the raw API's parameter name is not an option
   await agent.listPrinters({ onlySupported: true });
   // @ts-expect-error filters are booleans, not the raw API's "1"
