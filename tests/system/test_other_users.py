@@ -41,7 +41,7 @@ time.sleep(120)
 
 def as_other_user(script, **kwargs):
     return subprocess.Popen(OTHER_USER + [sys.executable, '-c', script], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, **kwargs)
+                            stderr=subprocess.PIPE, text=True, cwd='/', **kwargs)
 
 
 @ks.only_for('native', 'Wine names no owner for callers outside it, and serves them')
