@@ -54,8 +54,22 @@ std::vector<BYTE> TokenUserOf(HANDLE process) {
   return user;
 }
 
-PSID SidOf(std::vector<BYTE>& tokenUser) {
-  return tokenUser.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid;
+PSID SidOf(const std::vector<BYTE>& tokenUser) {
+  return tokenUser.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(tokenUser.data())->User.Sid;
+}
+
+// This process's user and session never change: read once, not for every connection.
+const std::vector<BYTE>& OwnTokenUser() {
+  static const std::vector<BYTE> user = TokenUserOf(GetCurrentProcess());
+  return user;
+}
+
+const std::optional<DWORD>& OwnSession() {
+  static const std::optional<DWORD> session = [] {
+    DWORD id = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &id) ? std::optional<DWORD>(id) : std::nullopt;
+  }();
+  return session;
 }
 
 std::optional<PeerProcess> DescribeProcess(DWORD pid) {
@@ -71,9 +85,9 @@ std::optional<PeerProcess> DescribeProcess(DWORD pid) {
   if (ProcessIdToSessionId(pid, &session)) peer.session = session;
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (process) {
-    std::vector<BYTE> theirs = TokenUserOf(process.Get());
-    std::vector<BYTE> ours = TokenUserOf(GetCurrentProcess());
-    if (SidOf(theirs) != nullptr && SidOf(ours) != nullptr) peer.sameUser = EqualSid(SidOf(theirs), SidOf(ours)) != FALSE;
+    const std::vector<BYTE> theirs = TokenUserOf(process.Get());
+    const PSID ours = SidOf(OwnTokenUser());
+    if (SidOf(theirs) != nullptr && ours != nullptr) peer.sameUser = EqualSid(SidOf(theirs), ours) != FALSE;
   }
   return peer;
 }
@@ -82,9 +96,8 @@ std::optional<PeerProcess> DescribeProcess(DWORD pid) {
 
 PeerOwner JudgeWindowsProcess(const std::optional<uint32_t>& pid) {
   if (!pid) return PeerOwner::kUnknown;
-  DWORD ownSession = 0;
-  if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession)) return PeerOwner::kUnknown;
-  return JudgePeerProcess(DescribeProcess(*pid), ownSession);
+  if (!OwnSession()) return PeerOwner::kUnknown;
+  return JudgePeerProcess(DescribeProcess(*pid), *OwnSession());
 }
 
 std::optional<uint32_t> FindWindowsPeerProcess(const ConnectionEnds& ends) {

@@ -2,6 +2,7 @@
 import { test, before, after, beforeEach } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
+import { closedPort } from './closed_port.js';
 import { LabelAgent, mmToDots } from '../index.js';
 
 const PRINTED = { statusCode: '10001', resultInfo: 'hahah' };
@@ -31,14 +32,6 @@ beforeEach(() => {
 
 const agent = (options = {}) => new LabelAgent({ url: fake.url, ...options });
 const sent = () => fake.requests.map((r) => r.url);
-async function closedPort() {
-  const server = http.createServer().listen(0, '127.0.0.1');
-  await new Promise((resolve) => server.on('listening', resolve));
-  const url = `http://127.0.0.1:${server.address().port}`;
-  await new Promise((resolve) => server.close(resolve));
-  return url;
-}
-
 test('listPrinters sends a filter only when it is on: the agent counts a filter by its presence', async () => {
   const table = [
     [undefined, ''],

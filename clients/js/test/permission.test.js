@@ -3,6 +3,7 @@
 import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
+import { closedPort } from './closed_port.js';
 import { LabelAgent } from '../index.js';
 
 const original = Object.getOwnPropertyDescriptor(globalThis, 'navigator');
@@ -49,14 +50,6 @@ test('permission() asks for loopback-network, then local-network-access, and nev
   Object.defineProperty(globalThis, 'navigator', { value: {}, configurable: true, writable: true });
   assert.equal(await new LabelAgent().permission(), 'unsupported', 'no Permissions API');
 });
-
-async function closedPort() {
-  const server = http.createServer().listen(0, '127.0.0.1');
-  await new Promise((resolve) => server.on('listening', resolve));
-  const url = `http://127.0.0.1:${server.address().port}`;
-  await new Promise((resolve) => server.close(resolve));
-  return url;
-}
 
 test('a failed call is blocked while the permission is denied, else unreachable', async () => {
   const url = await closedPort();
